@@ -1,0 +1,36 @@
+// What a run's exit status tells the point-of-sale program that started it. The line between
+// "nothing was sent, safe to retry" (2 to 8) and "the register may hold part of it" (10) is what
+// keeps a receipt from being printed twice.
+#pragma once
+
+namespace zelmo {
+
+enum class ExitStatus : int {
+  kSent = 0,             // the whole job was sent
+  kOther = 1,            // anything else
+  kNoReceipt = 2,        // no smetka.txt
+  kLoadFailed = 3,       // the receipt could not be loaded or was refused
+  kOperatorRefused = 4,  // a default was refused or a product name was missing
+  kStornoRefused = 5,    // storna.txt without smetka.txt
+  kConfigError = 6,      // the configuration file could not be made, read or written
+  kPortFailed = 7,       // the port would not open, or failed before anything was sent
+  kClosedBeforeSend = 8, // closed by the operator before anything was sent
+  kNotDeleted = 9,       // sent, but the receipt file could not be deleted
+  kCutOff = 10,          // cut off after sending had begun: check the register before retrying
+};
+
+// The one way a run ends. The program's own ending flushes and ends the process at once; tests
+// put in one that records the status and unwinds.
+class ProgramEnd {
+ public:
+  virtual ~ProgramEnd() = default;
+  [[noreturn]] virtual void End(ExitStatus status) = 0;
+};
+
+// Ends the process: output flushed, nothing else of the run executed.
+class ProcessEnd : public ProgramEnd {
+ public:
+  [[noreturn]] void End(ExitStatus status) override;
+};
+
+}  // namespace zelmo

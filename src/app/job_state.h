@@ -1,0 +1,50 @@
+// Everything one run shares: the paths and settings taken at start-up, the receipt and its total,
+// the command table and the sender's position in it. One object per run, owned by the window;
+// the names are the ones support people use.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zelmo {
+
+// One line of the receipt; names are UTF-8 in memory.
+struct ReceiptItem {
+  std::string sName;
+  double dQuantity = 0;
+  std::string sTaxCode;
+  double dUnitPrice = 0;
+};
+
+// Where the one job of a run stands. Only a job in kSending or kSent has put bytes on the line.
+enum class JobPhase {
+  kIdle,     // no job started yet (shown mode before the print button)
+  kPrepared, // the button was pressed; the table is being built or the load failed
+  kSending,  // entry 0 went out; the register drives the rest
+  kSent,     // the end of the table was reached: every command went out
+};
+
+inline constexpr int kInitialCommandSlots = 51;
+
+struct JobState {
+  std::string sIniFile;
+  std::string sReceiptFile;
+  int16_t iReceiptKind = 0;
+  std::string sSeriska;
+  std::string sPrikaziForma;
+  std::string sDelimiter;
+  std::string sClear;
+  double dTotal = 0;
+  int16_t iItemCount = 0;
+  // Command table: entry i is step i of the job as it goes on the wire (code page 1251 bytes);
+  // an empty entry ends the job. It grows past its first 51 entries to fit a long receipt.
+  std::vector<std::string> sCommands = std::vector<std::string>(kInitialCommandSlots);
+  int16_t iStepCount = 0;
+  std::vector<ReceiptItem> aItems;  // empty until a receipt with items is loaded
+  int16_t iSendPos = 0;
+
+  JobPhase phase = JobPhase::kIdle;
+};
+
+}  // namespace zelmo

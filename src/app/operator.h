@@ -1,0 +1,28 @@
+// The operator's side of the run: modal message boxes. The window's front-end provides it; the
+// loader and start-up only ask.
+#pragma once
+
+#include <string>
+
+namespace zelmo {
+
+enum class MsgStyle {
+  kInformation,  // information icon, OK
+  kError,        // stop icon, OK
+  kQuestion,     // question icon, Yes and No, Yes the default
+  kPlain,        // no icon, OK
+};
+
+enum class MsgAnswer { kOk, kYes, kNo };
+
+inline constexpr const char* kAppTitle = "Zelmo";
+
+class Operator {
+ public:
+  virtual ~Operator() = default;
+  // Shows the box and waits for the operator. An empty title stands for kAppTitle.
+  // Texts are UTF-8; lines are separated by "\r\n".
+  virtual MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) = 0;
+};
+
+}  // namespace zelmo

@@ -1,0 +1,16 @@
+// The front-end's event loop, as seen by the parts that raise events from other threads.
+#pragma once
+
+#include <functional>
+
+namespace zelmo {
+
+class EventLoop {
+ public:
+  virtual ~EventLoop() = default;
+  // Queues `task` to run on the loop's thread, after the handler running now. Safe from any
+  // thread.
+  virtual void Post(std::function<void()> task) = 0;
+};
+
+}  // namespace zelmo
