@@ -8,6 +8,10 @@
 
 namespace zelmo {
 
+inline constexpr const char* kWindowCaption = "Зелмо";
+inline constexpr const char* kReadyText = "Спремно за печатење на фискална сметка";
+inline constexpr const char* kPrintButtonText = "Печати";
+
 class Window : public Operator {
  public:
   virtual void Show() = 0;  // visible, centred, not modal

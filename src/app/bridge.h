@@ -1,0 +1,22 @@
+// What the run's routines work on: the job state, the window, the port, the way out, and the
+// folder that stands for the executable's own.
+#pragma once
+
+#include <filesystem>
+
+#include "app/exit_status.h"
+#include "app/job_state.h"
+#include "app/window.h"
+#include "device/serial_port.h"
+
+namespace zelmo {
+
+struct Bridge {
+  JobState& state;
+  Window& frmMain;
+  SerialPort& Comm;
+  ProgramEnd& end;
+  std::filesystem::path folder;
+};
+
+}  // namespace zelmo

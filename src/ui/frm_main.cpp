@@ -1,0 +1,83 @@
+#include "ui/frm_main.h"
+
+#include <exception>
+
+#include "app/checked16.h"
+#include "app/print_job.h"
+#include "app/startup.h"
+#include "device/replies.h"
+
+namespace zelmo {
+
+FrmMain::FrmMain(Window& window, ProgramEnd& end, std::filesystem::path folder,
+                 const PortFactory& makePort)
+    : window_(window),
+      end_(end),
+      port_(makePort(*this)),
+      bridge_{state_, window_, *port_, end_, std::move(folder)} {}
+
+WindowHandlers FrmMain::Handlers() {
+  return {[this] { Form_Load(); }, [this] { Form_QueryUnload(); }, [this] { btnPrint_Click(); }};
+}
+
+void FrmMain::Form_Load() {
+  Guard([this] { StartUp(bridge_); });
+}
+
+void FrmMain::Form_QueryUnload() {
+  ShutDown(bridge_, SendingBegun() ? ExitStatus::kCutOff : ExitStatus::kClosedBeforeSend);
+}
+
+void FrmMain::btnPrint_Click() {
+  Guard([this] { btnPrintClick(bridge_); });
+}
+
+void FrmMain::Comm_OnComm(int16_t commEvent) {
+  Guard([&] {
+    if (commEvent != comEvReceive) {
+      if (auto line = SerialEventLine(commEvent, state_.iSendPos)) window_.AddEvent(*line);
+      return;
+    }
+    const std::string wire = port_->Input();
+    if (wire.empty()) return;  // an earlier event already took these bytes
+    window_.AddEvent(DecodeReply(wire));
+  });
+}
+
+std::string FrmMain::DecodeReply(const std::string& wire) {
+  Reply reply = DecodeReplyBytes(wire);
+  // Before the job starts a stray ACK must not send anything; it is only logged.
+  if (reply.advance && state_.phase == JobPhase::kSending) {
+    state_.iSendPos = Add16(state_.iSendPos, 1);
+    Pecati(bridge_, state_.iSendPos);
+  }
+  return reply.line;
+}
+
+void FrmMain::Comm_OnLineFailure(const std::string& reason) { LineFailure(reason); }
+
+bool FrmMain::SendingBegun() const {
+  return state_.phase == JobPhase::kSending || state_.phase == JobPhase::kSent;
+}
+
+void FrmMain::LineFailure(const std::string& reason) {
+  if (port_->PortOpen()) port_->SetPortOpen(false);
+  std::string text = "Врската со фискалната каса е прекината.\r\n" + reason;
+  if (SendingBegun()) text += "\r\nПроверете дали сметката е испечатена пред повторно печатење.";
+  window_.MsgBox(text, MsgStyle::kError, "");
+  ShutDown(bridge_, SendingBegun() ? ExitStatus::kCutOff : ExitStatus::kPortFailed);
+}
+
+void FrmMain::Guard(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const SerialError& e) {
+    LineFailure(e.what());
+  } catch (const std::exception& e) {
+    if (port_->PortOpen()) port_->SetPortOpen(false);
+    window_.MsgBox(e.what(), MsgStyle::kError, "");
+    ShutDown(bridge_, SendingBegun() ? ExitStatus::kCutOff : ExitStatus::kOther);
+  }
+}
+
+}  // namespace zelmo

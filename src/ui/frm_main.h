@@ -1,0 +1,52 @@
+// frmMain: the one window of a run. It owns the job state and the serial port, and wires the
+// window's events (load, close request, print button) and the port's events to the run.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/bridge.h"
+#include "app/job_state.h"
+#include "device/serial_port.h"
+#include "ui/front_end.h"
+
+namespace zelmo {
+
+class FrmMain : public CommListener {
+ public:
+  using PortFactory = std::function<std::unique_ptr<SerialPort>(CommListener&)>;
+
+  // `folder` stands for the executable's folder (settings and receipts).
+  FrmMain(Window& window, ProgramEnd& end, std::filesystem::path folder,
+          const PortFactory& makePort);
+
+  WindowHandlers Handlers();
+
+  void Form_Load();
+  void Form_QueryUnload();
+  void btnPrint_Click();
+  void Comm_OnComm(int16_t commEvent) override;
+  void Comm_OnLineFailure(const std::string& reason) override;
+
+  // Log line of a reply; on ACK or EOT of a running job the next command goes out first.
+  std::string DecodeReply(const std::string& wire);
+
+  const JobState& state() const { return state_; }
+
+ private:
+  bool SendingBegun() const;
+  [[noreturn]] void LineFailure(const std::string& reason);
+  // Runs one event handler; what it lets escape ends the run with the operator told.
+  void Guard(const std::function<void()>& handler);
+
+  JobState state_;
+  Window& window_;
+  ProgramEnd& end_;
+  std::unique_ptr<SerialPort> port_;
+  Bridge bridge_;
+};
+
+}  // namespace zelmo

@@ -1,0 +1,178 @@
+// The headless front-end. One queue of tasks is the event loop; standard input is read by a
+// thread of its own, started only when a line is first needed, so a hidden run that asks nothing
+// never touches it.
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "ui/close_requests.h"
+#include "ui/front_end.h"
+
+namespace zelmo {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+// Empty and "y", "yes", "д", "да" in any case are Yes (the default button).
+bool IsYes(const std::string& raw) {
+  std::string answer = raw;
+  while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' ')) answer.pop_back();
+  const std::string a = Lower(answer);
+  return a.empty() || a == "y" || a == "yes" || a == "д" || a == "Д" || a == "да" || a == "Да" ||
+         a == "дА" || a == "ДА";
+}
+
+void PrintLines(const std::string& text) {
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    std::fprintf(stderr, "%s\n", text.substr(start, end - start).c_str());
+    start = end + 2;
+  }
+}
+
+class ConsoleFrontEnd : public FrontEnd {
+ public:
+  ConsoleFrontEnd() {
+    WatchCloseRequests([this] { Post([this] { handlers_.Form_QueryUnload(); }); });
+  }
+
+  void Run(const WindowHandlers& handlers) override {
+    handlers_ = handlers;
+    handlers_.Form_Load();
+    for (;;) NextTask()();
+  }
+
+  void Post(std::function<void()> task) override {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      tasks_.push_back(std::move(task));
+    }
+    cv_.notify_all();
+  }
+
+  MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) override {
+    std::fprintf(stderr, "%s\n", title.empty() ? kAppTitle : title.c_str());
+    PrintLines(text);
+    std::fflush(stderr);
+    if (style != MsgStyle::kQuestion) return MsgAnswer::kOk;
+    const std::optional<std::string> line = NextLine();
+    return line && IsYes(*line) ? MsgAnswer::kYes : MsgAnswer::kNo;
+  }
+
+  void Show() override {
+    std::fprintf(stderr, "%s\n", label_.c_str());
+    std::fflush(stderr);
+    std::lock_guard<std::mutex> lock(mu_);
+    shown_ = true;
+    StartReaderLocked();
+  }
+  void Hide() override {}
+  void Unload() override {}
+
+  void SetLabel(const std::string& caption) override {
+    label_ = caption;
+    std::fprintf(stderr, "%s\n", caption.c_str());
+    std::fflush(stderr);
+  }
+
+  void AddEvent(const std::string& line) override {
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
+  }
+
+  void SetPrintEnabled(bool enabled) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    printEnabled_ = enabled;
+  }
+
+ private:
+  std::function<void()> NextTask() {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [this] { return !tasks_.empty(); });
+    std::function<void()> task = std::move(tasks_.front());
+    tasks_.pop_front();
+    return task;
+  }
+
+  // The next line of standard input for a question; nothing at the end of input.
+  std::optional<std::string> NextLine() {
+    std::unique_lock<std::mutex> lock(mu_);
+    StartReaderLocked();
+    cv_.wait(lock, [this] { return !lines_.empty() || inputEnded_; });
+    if (lines_.empty()) return std::nullopt;
+    std::string line = std::move(lines_.front());
+    lines_.pop_front();
+    return line;
+  }
+
+  void StartReaderLocked() {
+    if (readerStarted_) return;
+    readerStarted_ = true;
+    std::thread([this] { ReadInput(); }).detach();
+  }
+
+  void ReadInput() {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        lines_.push_back(line);
+      }
+      cv_.notify_all();
+      Post([this] { OnInput(); });
+    }
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      inputEnded_ = true;
+    }
+    cv_.notify_all();
+    Post([this] { OnInput(); });
+  }
+
+  // While the shown window waits for its button, a line is a press and the end of input is a
+  // close request. Once the job runs, input is only read by questions.
+  void OnInput() {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (!shown_ || !printEnabled_) return;
+    if (!lines_.empty()) {
+      lines_.pop_front();
+      lock.unlock();
+      handlers_.btnPrint_Click();
+    } else if (inputEnded_) {
+      lock.unlock();
+      handlers_.Form_QueryUnload();
+    }
+  }
+
+  WindowHandlers handlers_;
+  std::string label_ = kReadyText;
+
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> tasks_;
+  std::deque<std::string> lines_;
+  bool readerStarted_ = false;
+  bool inputEnded_ = false;
+  bool shown_ = false;
+  bool printEnabled_ = true;
+};
+
+}  // namespace
+
+std::unique_ptr<FrontEnd> MakeConsoleFrontEnd(ProgramEnd&) {
+  return std::make_unique<ConsoleFrontEnd>();
+}
+
+}  // namespace zelmo
