@@ -4,8 +4,10 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/exit_status.h"
+#include "sys/arguments.h"
 #include "sys/executable.h"
 #include "sys/paths.h"
 #include "ui/frm_main.h"
@@ -39,18 +41,18 @@ struct Options {
   std::exit(status);
 }
 
-Options ParseOptions(int argc, char** argv) {
+Options ParseOptions(const std::vector<std::string>& args) {
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") Quit(0, kUsage, stdout);
     if (arg == "--version") Quit(0, "zelmo " ZELMO_VERSION "\n", stdout);
     if (arg == "--console") {
       options.console = true;
-    } else if (arg == "--dir" && i + 1 < argc) {
-      options.folder = zelmo::Utf8ToPath(argv[++i]);
+    } else if (arg == "--dir" && i + 1 < args.size()) {
+      options.folder = zelmo::Utf8ToPath(args[++i]);
     } else {
-      std::fprintf(stderr, "zelmo: unknown option '%s'\n", argv[i]);
+      std::fprintf(stderr, "zelmo: unknown option '%s'\n", arg.c_str());
       Quit(1, kUsage, stderr);
     }
   }
@@ -65,7 +67,7 @@ Options ParseOptions(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Options options = ParseOptions(argc, argv);
+  const Options options = ParseOptions(zelmo::Utf8Arguments(argc, argv));
   zelmo::ProcessEnd end;
   std::unique_ptr<zelmo::FrontEnd> ui;
   if (!options.console) ui = zelmo::MakeDesktopFrontEnd(end);

@@ -12,6 +12,7 @@
 
 #include "app/startup.h"
 #include "device/frames.h"
+#include "sys/paths.h"
 #include "ui/fakes_test.h"
 
 namespace zelmo {
@@ -101,7 +102,7 @@ TEST_F(Run, FirstRunWritesTheDefaultFileAndWaitsShown) {
   EXPECT_TRUE(window_.shown);
   EXPECT_TRUE(port_->written.empty());
   EXPECT_EQ(port_->port, 1);
-  EXPECT_EQ(port_->device, "/dev/ttyS0");
+  EXPECT_EQ(port_->device, DefaultDevicePath(1));
   EXPECT_THAT(port_->calls,
               ElementsAre("CommPort", "Settings", "RTSEnable", "DTREnable", "Handshaking", "Open"));
   EXPECT_EQ(port_->settings, "9600,N,8,1");
@@ -117,7 +118,7 @@ TEST_F(Run, AValidPortNumberIsUsedAndTheFileLeftAlone) {
   const std::string before = Read(kIniFileName);
   Load();
   EXPECT_EQ(port_->port, 3);
-  EXPECT_EQ(port_->device, "/dev/ttyS2");
+  EXPECT_EQ(port_->device, DefaultDevicePath(3));
   EXPECT_EQ(Read(kIniFileName), before);
 }
 
@@ -164,7 +165,7 @@ TEST_F(Run, HiddenModeWithoutAReceiptShowsTheHelpAndEnds) {
   EXPECT_EQ(window_.boxes[0].title, "Непостоечки фајл...");
   EXPECT_EQ(window_.boxes[0].style, MsgStyle::kInformation);
   const std::string& help = window_.boxes[0].text;
-  EXPECT_EQ(help.rfind("Немате сметка за печатење.\r\n\r\nВо патеката '" + folder_.string() +
+  EXPECT_EQ(help.rfind("Немате сметка за печатење.\r\n\r\nВо патеката '" + PathToUtf8(folder_) +
                            "\\' ставете ја сметката за печатење со назив 'Smetka.txt'",
                        0),
             0u);

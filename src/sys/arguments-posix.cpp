@@ -1,0 +1,9 @@
+#include "sys/arguments.h"
+
+namespace zelmo {
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+}  // namespace zelmo
