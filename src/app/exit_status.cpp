@@ -6,7 +6,9 @@
 namespace zelmo {
 
 void ProcessEnd::End(ExitStatus status) {
-  std::fflush(nullptr);
+  // Only our own streams: standard input may be locked by a reader blocked on it.
+  std::fflush(stdout);
+  std::fflush(stderr);
   std::_Exit(static_cast<int>(status));
 }
 

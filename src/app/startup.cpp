@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <system_error>
@@ -152,6 +153,7 @@ void ShutDown(Bridge& b, ExitStatus status) {
   if (b.Comm.PortOpen()) b.Comm.SetPortOpen(false);
   b.frmMain.Unload();
   b.end.End(status);
+  std::abort();  // an ending that returned: never go on with the run
 }
 
 }  // namespace zelmo

@@ -58,6 +58,10 @@ class CIniFile {
   bool FileExists(const std::string& FileName);
 
  private:
+  // The checks that open most members, each raising its error.
+  void RequireBound() const;
+  void RequireExistingFile();
+
   ProfileStore& store_;
   std::string sFileName;
   const std::string sDefaultText;

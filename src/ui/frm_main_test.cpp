@@ -13,6 +13,7 @@
 #include "app/startup.h"
 #include "device/frames.h"
 #include "sys/paths.h"
+#include "text/cp1251.h"
 #include "ui/fakes_test.h"
 
 namespace zelmo {
@@ -51,6 +52,8 @@ class Run : public ::testing::Test {
     return s.str();
   }
   void Settings(const std::string& lines) { Write(kIniFileName, "[Parametri]\r\n" + lines); }
+  // Receipts are written in code page 1251, as point-of-sale programs write them.
+  void Receipt(const std::string& utf8) { Write(kReceiptFileName, Utf8ToAnsi(utf8)); }
 
   FrmMain& Frm() {
     if (!frm_) {
@@ -140,7 +143,7 @@ TEST_F(Run, AnInvalidPortNumberIsPutRightToOneInTheFile) {
 
 TEST_F(Run, AFileWithoutTheSectionGetsItAndRunsHidden) {
   Write(kIniFileName, "[Other]\r\nx=1\r\n");
-  Write(kReceiptFileName, "Леб;1;A;30\r\n");
+  Receipt("Леб;1;A;30\r\n");
   EXPECT_EQ(Load(), ExitStatus::kLoadFailed);  // no delimiter: the receipt cannot be split
   EXPECT_THAT(Read(kIniFileName), HasSubstr("[Other]\r\nx=1\r\n"));
   EXPECT_THAT(Read(kIniFileName), HasSubstr("[Parametri]\r\nSeriska=1\r\n"));
@@ -191,7 +194,7 @@ TEST_F(Run, AStornoReceiptAloneIsRefusedWithThePortClosed) {
 TEST_F(Run, ASaleReceiptBesideAStornoIsPrinted) {
   Settings("PrikaziForma=0\r\nDelimiter=;\r\n");
   Write(kStornoFileName, "x");
-  Write(kReceiptFileName, "Леб;1;A;30\r\n");
+  Receipt("Леб;1;A;30\r\n");
   EXPECT_EQ(Load(), std::nullopt);
   EXPECT_EQ(Frm().state().iReceiptKind, 1);
   EXPECT_THAT(port_->written, ElementsAre("\x05"));
@@ -229,7 +232,7 @@ class Job : public Run {
  protected:
   void Hidden(const std::string& receipt, const std::string& extra = "") {
     Settings("Seriska=1\r\nPrikaziForma=0\r\nDelimiter=;\r\n" + extra);
-    Write(kReceiptFileName, receipt);
+    Receipt(receipt);
   }
 };
 
@@ -313,7 +316,7 @@ TEST_F(Job, AReceiptThatFailsToLoadSendsNothingAndStays) {
   EXPECT_EQ(Load(), ExitStatus::kLoadFailed);
   EXPECT_EQ(window_.boxes.back().text, "Nemoze da se napolni.");
   EXPECT_TRUE(port_->written.empty());
-  EXPECT_EQ(Read(kReceiptFileName), receipt);
+  EXPECT_EQ(Read(kReceiptFileName), Utf8ToAnsi(receipt));
 }
 
 TEST_F(Job, AValueWithoutAPlaceInItsFieldRefusesTheReceiptNamingTheLine) {
@@ -334,7 +337,7 @@ TEST_F(Job, AValueWithoutAPlaceInItsFieldRefusesTheReceiptNamingTheLine) {
     EXPECT_EQ(window_.boxes.back().text, "Сметката не може да се испечати: " + c.message);
     EXPECT_EQ(window_.boxes.back().style, MsgStyle::kError);
     EXPECT_TRUE(port_->written.empty());
-    EXPECT_EQ(Read(kReceiptFileName), c.receipt);
+    EXPECT_EQ(Read(kReceiptFileName), Utf8ToAnsi(c.receipt));
   }
 }
 
@@ -370,7 +373,7 @@ TEST_F(Job, AnEmptyReceiptSendsSevenCommands) {
 
 TEST_F(Job, ShownModeWaitsForTheButtonAndIgnoresStrayAcks) {
   Settings("Seriska=1\r\nPrikaziForma=1\r\nDelimiter=;\r\n");
-  Write(kReceiptFileName, "Леб;1;A;30\r\n");
+  Receipt("Леб;1;A;30\r\n");
   Load();
   EXPECT_EQ(Reply(kACK), std::nullopt);
   EXPECT_TRUE(port_->written.empty());
@@ -385,7 +388,7 @@ TEST_F(Job, ShownModeWaitsForTheButtonAndIgnoresStrayAcks) {
 
 TEST_F(Job, ACloseRequestReportsWhetherSendingHadBegun) {
   Settings("PrikaziForma=1\r\nDelimiter=;\r\n");
-  Write(kReceiptFileName, "Леб;1;A;30\r\n");
+  Receipt("Леб;1;A;30\r\n");
   Load();
   EXPECT_EQ(Do([](FrmMain& f) { f.Form_QueryUnload(); }), ExitStatus::kClosedBeforeSend);
   EXPECT_FALSE(port_->open);

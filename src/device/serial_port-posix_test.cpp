@@ -1,0 +1,372 @@
+// The port against a real pseudo-terminal: the test holds the master end, which plays the
+// register, and the port opens the slave end by its path as it would a serial device.
+#include "device/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace zelmo {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The front-end's loop, run by the test on its own thread.
+class TestLoop : public EventLoop {
+ public:
+  void Post(std::function<void()> task) override {
+    std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
+    ready_.notify_all();
+  }
+
+  // Runs posted tasks until `done` holds or `timeout` passes; returns whether `done` held.
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 3s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+      std::unique_lock lock(mutex_);
+      if (!ready_.wait_until(lock, deadline, [this] { return !tasks_.empty(); })) return done();
+      auto task = std::move(tasks_.front());
+      tasks_.pop_front();
+      lock.unlock();
+      task();
+    }
+    return true;
+  }
+
+  void RunFor(std::chrono::milliseconds period) {
+    RunUntil([] { return false; }, period);
+  }
+
+  bool WaitForPending(std::chrono::milliseconds timeout = 3s) {
+    std::unique_lock lock(mutex_);
+    return ready_.wait_for(lock, timeout, [this] { return !tasks_.empty(); });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> tasks_;
+};
+
+// Takes the input on every receive event, as the reply handling does.
+class RecordingListener : public CommListener {
+ public:
+  void Comm_OnComm(int16_t event) override {
+    events.push_back(event);
+    if (event == comEvReceive && port != nullptr) received += port->Input();
+  }
+  void Comm_OnLineFailure(const std::string& reason) override { failures.push_back(reason); }
+
+  SerialPort* port = nullptr;
+  std::vector<int16_t> events;
+  std::string received;
+  std::vector<std::string> failures;
+};
+
+class PseudoTerminal {
+ public:
+  PseudoTerminal() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    slavePath_ = ptsname(master_);
+    // Held by the test only to look at the line settings the port has made.
+    slave_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  }
+  ~PseudoTerminal() {
+    CloseMaster();
+    if (slave_ >= 0) close(slave_);
+  }
+  bool ok() const { return master_ >= 0 && slave_ >= 0; }
+  const std::string& slavePath() const { return slavePath_; }
+
+  void Write(const std::string& bytes) {
+    ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+
+  std::string Read(size_t count) {
+    std::string got;
+    char buffer[512];
+    pollfd in = {master_, POLLIN, 0};
+    while (got.size() < count && poll(&in, 1, 3000) > 0) {
+      const ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+  }
+
+  termios LineSettings() const {
+    termios tio{};
+    tcgetattr(slave_, &tio);
+    return tio;
+  }
+
+  void CloseMaster() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::string slavePath_;
+};
+
+std::string AllByteValues() {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  return all;
+}
+
+class SerialPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty_.ok()) << "no pseudo-terminal: " << std::strerror(errno);
+    port_ = MakeSerialPort(loop_, listener_);
+    listener_.port = port_.get();
+    Configure(*port_, pty_.slavePath());
+  }
+
+  static void Configure(SerialPort& port, const std::string& device) {
+    port.SetCommPort(1, device);
+    port.SetSettings("9600,N,8,1");
+    port.SetRTSEnable(true);
+    port.SetDTREnable(true);
+    port.SetHandshaking(kHandshakeRtsCts);
+  }
+
+  bool ReceivedAtLeast(size_t count) {
+    return loop_.RunUntil([&] { return listener_.received.size() >= count; });
+  }
+
+  PseudoTerminal pty_;
+  TestLoop loop_;
+  RecordingListener listener_;
+  std::unique_ptr<SerialPort> port_;
+};
+
+TEST_F(SerialPortTest, ReceivedBytesRaiseTheReceiveEventWithEveryByteUnchanged) {
+  port_->SetPortOpen(true);
+  ASSERT_TRUE(port_->PortOpen());
+
+  pty_.Write("\x06");
+  ASSERT_TRUE(ReceivedAtLeast(1));
+  EXPECT_EQ(listener_.received, "\x06");
+
+  // Flow-control, interrupt and line-end bytes must pass as they are: the line is raw.
+  const std::string all = AllByteValues();
+  pty_.Write(all.substr(0, 100));
+  pty_.Write(all.substr(100));
+  ASSERT_TRUE(ReceivedAtLeast(1 + all.size()));
+  EXPECT_EQ(listener_.received, "\x06" + all);
+
+  // A pseudo-terminal has no modem lines: receive events and nothing else.
+  loop_.RunFor(30ms);
+  for (int16_t event : listener_.events) EXPECT_EQ(event, comEvReceive);
+  EXPECT_TRUE(listener_.failures.empty());
+}
+
+TEST_F(SerialPortTest, BytesArrivingInPiecesAreAllDelivered) {
+  port_->SetPortOpen(true);
+  std::string sent;
+  for (const char* piece : {"\x02", "Dq1", "ABC", "\x03", "0F50"}) {
+    pty_.Write(piece);
+    sent += piece;
+    ASSERT_TRUE(ReceivedAtLeast(sent.size()));
+  }
+  EXPECT_EQ(listener_.received, sent);
+  EXPECT_EQ(port_->Input(), "");  // everything was taken already
+}
+
+TEST_F(SerialPortTest, OutputReachesTheLineByteForByte) {
+  port_->SetPortOpen(true);
+  const std::string all = AllByteValues();
+  port_->Output(all);
+  port_->Output("");
+  EXPECT_EQ(pty_.Read(all.size()), all);
+}
+
+TEST_F(SerialPortTest, LineIsSetUpAsTheSettingsSay) {
+  // A pseudo-terminal keeps the speed, stop bits and flow control it is given but always reads
+  // back 8 data bits without parity, so those two are only checked for the register's 8N1.
+  struct Case {
+    const char* settings;
+    int handshaking;
+    speed_t speed;
+    bool twoStopBits;
+  };
+  const Case cases[] = {
+      {"9600,N,8,1", kHandshakeRtsCts, B9600, false},
+      {"19200,e,7,2", 0, B19200, true},
+      {"115200,O,8,1", 0, B115200, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    port_->SetSettings(c.settings);
+    port_->SetHandshaking(c.handshaking);
+    port_->SetPortOpen(true);
+    const termios tio = pty_.LineSettings();
+    EXPECT_EQ(cfgetospeed(&tio), c.speed);
+    EXPECT_EQ(cfgetispeed(&tio), c.speed);
+    EXPECT_EQ((tio.c_cflag & CSTOPB) != 0, c.twoStopBits);
+    EXPECT_EQ((tio.c_cflag & CRTSCTS) != 0, c.handshaking == kHandshakeRtsCts);
+    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(tio.c_iflag & (IXON | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    if (c.speed == B9600) {
+      EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+      EXPECT_EQ(tio.c_cflag & PARENB, 0u);
+    }
+    port_->SetPortOpen(false);
+  }
+}
+
+TEST_F(SerialPortTest, SettingsThatAreNotALineAreRefused) {
+  for (const char* bad : {"", "9600", "9600,N,8", "9600,N,8,1,1", "abc,N,8,1", "12345,N,8,1",
+                          "9600,X,8,1", "9600,N,9,1", "9600,N,4,1", "9600,N,8,3", "-9600,N,8,1",
+                          "9600,N,8,", "99999999999,N,8,1"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_THROW(port_->SetSettings(bad), SerialError);
+  }
+  // The last good settings still hold.
+  port_->SetPortOpen(true);
+  const termios tio = pty_.LineSettings();
+  EXPECT_EQ(cfgetospeed(&tio), B9600);
+}
+
+TEST_F(SerialPortTest, APortHeldByOneIsRefusedToAnotherUntilClosed) {
+  port_->SetPortOpen(true);
+  RecordingListener otherListener;
+  auto other = MakeSerialPort(loop_, otherListener);
+  Configure(*other, pty_.slavePath());
+  try {
+    other->SetPortOpen(true);
+    FAIL() << "a second open of a held port succeeded";
+  } catch (const SerialError& e) {
+    EXPECT_EQ(e.device(), pty_.slavePath());
+    EXPECT_EQ(e.reason(), "in use by another program");
+  }
+  EXPECT_FALSE(other->PortOpen());
+
+  port_->SetPortOpen(false);
+  port_->SetPortOpen(false);  // closing twice is harmless
+  EXPECT_FALSE(port_->PortOpen());
+  other->SetPortOpen(true);
+  EXPECT_TRUE(other->PortOpen());
+}
+
+TEST_F(SerialPortTest, PortsThatCannotBeOpenedNameTheDeviceAndTheReason) {
+  const std::string missing = "/dev/zelmo-no-such-port";
+  port_->SetCommPort(3, missing);
+  try {
+    port_->SetPortOpen(true);
+    FAIL() << "opened a missing device";
+  } catch (const SerialError& e) {
+    EXPECT_EQ(e.device(), missing);
+    EXPECT_EQ(e.systemError(), ENOENT);
+    EXPECT_EQ(e.reason(), std::strerror(ENOENT));
+    EXPECT_NE(std::string(e.what()).find(missing), std::string::npos);
+    EXPECT_EQ(e.hint(), "");
+  }
+  EXPECT_FALSE(port_->PortOpen());
+
+  char plainFile[] = "/tmp/zelmo-not-a-port-XXXXXX";
+  const int fd = mkstemp(plainFile);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  port_->SetCommPort(1, plainFile);
+  try {
+    port_->SetPortOpen(true);
+    FAIL() << "opened a plain file as a port";
+  } catch (const SerialError& e) {
+    EXPECT_EQ(e.systemError(), ENOTTY);
+    EXPECT_NE(e.reason().find("not a serial port"), std::string::npos) << e.reason();
+  }
+  EXPECT_FALSE(port_->PortOpen());
+  unlink(plainFile);
+}
+
+TEST_F(SerialPortTest, NoPermissionTellsHowToGetIt) {
+  char locked[] = "/tmp/zelmo-no-access-XXXXXX";
+  const int fd = mkstemp(locked);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_EQ(chmod(locked, 0), 0);
+  // Root is never refused, so the check runs in a child that has given up root.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (geteuid() == 0 && setuid(65534) != 0) std::exit(2);
+        port_->SetCommPort(2, locked);
+        try {
+          port_->SetPortOpen(true);
+        } catch (const SerialError& e) {
+          const bool ok = e.systemError() == EACCES && e.device() == locked &&
+                          e.hint().find("dialout") != std::string::npos && !port_->PortOpen();
+          std::exit(ok ? 0 : 3);
+        }
+        std::exit(4);
+      },
+      ::testing::ExitedWithCode(0), "");
+  unlink(locked);
+}
+
+TEST_F(SerialPortTest, HangUpOfTheOtherEndIsOneLineFailure) {
+  port_->SetPortOpen(true);
+  pty_.CloseMaster();
+  ASSERT_TRUE(loop_.RunUntil([&] { return !listener_.failures.empty(); }));
+  loop_.RunFor(30ms);
+  EXPECT_EQ(listener_.failures.size(), 1u);
+  EXPECT_THROW(port_->Output("\x05"), SerialError);
+}
+
+TEST_F(SerialPortTest, OutputOnAClosedPortFails) {
+  EXPECT_THROW(port_->Output("\x05"), SerialError);
+  EXPECT_EQ(port_->Input(), "");
+}
+
+TEST_F(SerialPortTest, EventsStillQueuedWhenThePortGoesAreDropped) {
+  port_->SetPortOpen(true);
+  pty_.Write("\x06");
+  ASSERT_TRUE(loop_.WaitForPending());
+  port_.reset();
+  listener_.port = nullptr;
+  loop_.RunFor(30ms);
+  EXPECT_TRUE(listener_.events.empty());
+}
+
+TEST_F(SerialPortTest, AReopenedPortStartsWithoutStaleInput) {
+  port_->SetPortOpen(true);
+  port_->SetPortOpen(false);
+  pty_.Write("stale");
+  loop_.RunFor(20ms);
+  port_->SetPortOpen(true);
+  pty_.Write("\x06");
+  ASSERT_TRUE(ReceivedAtLeast(1));
+  loop_.RunFor(20ms);
+  EXPECT_EQ(listener_.received, "\x06");
+}
+
+TEST(DefaultDevicePath, PortNumbersCountFromTheFirstSerialDevice) {
+  EXPECT_EQ(DefaultDevicePath(1), "/dev/ttyS0");
+  EXPECT_EQ(DefaultDevicePath(4), "/dev/ttyS3");
+}
+
+}  // namespace
+}  // namespace zelmo

@@ -1,0 +1,558 @@
+#include "ini/ini_file.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ini/profile_store.h"
+#include "text/cp1251.h"
+
+namespace zelmo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using ::testing::_;
+using ::testing::Invoke;
+using ::testing::IsNull;
+using ::testing::NiceMock;
+using ::testing::Return;
+using ::testing::StrEq;
+using ::testing::Throw;
+
+// A folder of its own under the system's temporary folder, removed with everything in it.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::random_device random;
+    path_ = fs::temp_directory_path() / ("zelmo-ini-" + std::to_string(random()));
+    fs::create_directories(path_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+  }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  const fs::path& path() const { return path_; }
+
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(path_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+ private:
+  fs::path path_;
+};
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+// Runs `call` and hands back the IniError it raised; fails the test when it raised none.
+IniError Raised(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const IniError& error) {
+    return error;
+  }
+  ADD_FAILURE() << "no IniError raised";
+  return IniError(0, "", "");
+}
+
+const std::map<int32_t, std::string> kDescriptions = {
+    {static_cast<int32_t>(0x80044511), "Invalid file name"},
+    {static_cast<int32_t>(0x80044512), "File not found"},
+    {static_cast<int32_t>(0x80044513), "Object not properly initialized"},
+    {static_cast<int32_t>(0x80044514), "Invalid section"},
+    {static_cast<int32_t>(0x80044515), "Invalid key"},
+    {static_cast<int32_t>(0x80044516), "CIniFile component failure"},
+};
+
+void ExpectError(const IniError& error, int32_t number, const std::string& what = "") {
+  EXPECT_EQ(error.number(), number) << what;
+  EXPECT_EQ(error.source(), "zelmo_tests.CIniFile") << what;
+  EXPECT_EQ(error.description(), kDescriptions.at(number)) << what;
+}
+
+enum class Binding { kUnbound, kMissingFile, kExistingFile };
+
+struct ErrorCase {
+  const char* what;
+  Binding binding;
+  std::function<void(CIniFile&)> call;
+  int32_t number;
+};
+
+TEST(CIniFile, ChecksRaiseTheirErrorsInOrder) {
+  std::vector<std::string> list;
+  const ErrorCase cases[] = {
+      {"Init empty", Binding::kUnbound, [](CIniFile& f) { f.Init(""); }, kIniInvalidFileName},
+      {"Init empty, bound", Binding::kExistingFile, [](CIniFile& f) { f.Init(""); },
+       kIniInvalidFileName},
+      {"FileName set empty", Binding::kMissingFile, [](CIniFile& f) { f.FileName(""); },
+       kIniInvalidFileName},
+      {"GetStringValue unbound", Binding::kUnbound, [](CIniFile& f) { f.GetStringValue("S", "k"); },
+       kIniNotInitialized},
+      {"GetStringValue missing file", Binding::kMissingFile,
+       [](CIniFile& f) { f.GetStringValue("", ""); }, kIniFileNotFound},
+      {"GetNumericValue unbound", Binding::kUnbound,
+       [](CIniFile& f) { f.GetNumericValue("S", "k"); }, kIniNotInitialized},
+      {"GetNumericValue missing file", Binding::kMissingFile,
+       [](CIniFile& f) { f.GetNumericValue("S", "k"); }, kIniFileNotFound},
+      {"SaveStringValue unbound", Binding::kUnbound,
+       [](CIniFile& f) { f.SaveStringValue("", "", "v"); }, kIniNotInitialized},
+      {"SaveStringValue no section, no key", Binding::kMissingFile,
+       [](CIniFile& f) { f.SaveStringValue("", "", "v"); }, kIniInvalidSection},
+      {"SaveStringValue no key", Binding::kMissingFile,
+       [](CIniFile& f) { f.SaveStringValue("S", "", "v"); }, kIniInvalidKey},
+      {"SaveNumericValue unbound", Binding::kUnbound,
+       [](CIniFile& f) { f.SaveNumericValue("", "", 1); }, kIniNotInitialized},
+      {"SaveNumericValue no section, no key", Binding::kExistingFile,
+       [](CIniFile& f) { f.SaveNumericValue("", "", 1); }, kIniInvalidSection},
+      {"SaveNumericValue no key", Binding::kExistingFile,
+       [](CIniFile& f) { f.SaveNumericValue("S", "", 1); }, kIniInvalidKey},
+      {"DeleteKey unbound", Binding::kUnbound, [](CIniFile& f) { f.DeleteKey("", ""); },
+       kIniNotInitialized},
+      {"DeleteKey missing file", Binding::kMissingFile, [](CIniFile& f) { f.DeleteKey("", ""); },
+       kIniFileNotFound},
+      {"DeleteKey no section, no key", Binding::kExistingFile,
+       [](CIniFile& f) { f.DeleteKey("", ""); }, kIniInvalidSection},
+      {"DeleteKey no key", Binding::kExistingFile, [](CIniFile& f) { f.DeleteKey("S", ""); },
+       kIniInvalidKey},
+      {"DeleteSection unbound", Binding::kUnbound, [](CIniFile& f) { f.DeleteSection(""); },
+       kIniNotInitialized},
+      {"DeleteSection missing file", Binding::kMissingFile,
+       [](CIniFile& f) { f.DeleteSection("S"); }, kIniFileNotFound},
+      {"DeleteSection no section", Binding::kExistingFile, [](CIniFile& f) { f.DeleteSection(""); },
+       kIniInvalidSection},
+      {"EnumerateAllKeys unbound", Binding::kUnbound,
+       [&](CIniFile& f) { f.EnumerateAllKeys("", list); }, kIniNotInitialized},
+      {"EnumerateAllKeys missing file", Binding::kMissingFile,
+       [&](CIniFile& f) { f.EnumerateAllKeys("", list); }, kIniFileNotFound},
+      {"EnumerateAllKeys no section", Binding::kExistingFile,
+       [&](CIniFile& f) { f.EnumerateAllKeys("", list); }, kIniInvalidSection},
+      {"EnumerateAllSections unbound", Binding::kUnbound,
+       [&](CIniFile& f) { f.EnumerateAllSections(list); }, kIniNotInitialized},
+      {"EnumerateAllSections missing file", Binding::kMissingFile,
+       [&](CIniFile& f) { f.EnumerateAllSections(list); }, kIniFileNotFound},
+  };
+  TempFolder folder;
+  const std::string existing = folder / "existing.ini";
+  const std::string missing = folder / "missing.ini";
+  const std::string content = "[S]\r\nk=1\r\n";
+  WriteBytes(existing, content);
+  for (const auto& c : cases) {
+    CIniFile ini;
+    if (c.binding == Binding::kMissingFile) ini.Init(missing);
+    if (c.binding == Binding::kExistingFile) ini.Init(existing);
+    const std::string bound = ini.FileName();
+    list = {"earlier"};
+
+    ExpectError(Raised([&] { c.call(ini); }), c.number, c.what);
+    EXPECT_EQ(ini.FileName(), bound) << c.what;
+    EXPECT_EQ(list, std::vector<std::string>{"earlier"}) << c.what;
+    EXPECT_FALSE(fs::exists(missing)) << c.what;
+    EXPECT_EQ(ReadBytes(existing), content) << c.what;
+  }
+}
+
+TEST(CIniFile, BindingKeepsThePathAsGiven) {
+  CIniFile ini;
+  EXPECT_EQ(ini.FileName(), "");
+  ini.Init("relative/not there.ini");
+  EXPECT_EQ(ini.FileName(), "relative/not there.ini");
+  ini.FileName(" ");
+  EXPECT_EQ(ini.FileName(), " ");
+}
+
+TEST(CIniFile, ReadsValuesAsTheFileHoldsThem) {
+  TempFolder folder;
+  const std::string path = folder / "Zelmocfg.ini";
+  WriteBytes(path, Utf8ToAnsi("[Parametri]\r\nSeriska=2\r\nDelimiter=;\r\nЗбор=Млеко 1л\r\n"
+                              "Empty=\r\nlong=" +
+                              std::string(300, 'x') + "\r\nдолго=" + std::string(150, 'a') + "ж" +
+                              std::string(149, 'b') + "\r\n"));
+  CIniFile ini;
+  ini.Init(path);
+  EXPECT_EQ(ini.GetStringValue("Parametri", "Seriska"), "2");
+  EXPECT_EQ(ini.GetStringValue("parametri", "delimiter"), ";");
+  EXPECT_EQ(ini.GetStringValue("Parametri", "ЗБОР"), "Млеко 1л");
+  EXPECT_EQ(ini.GetStringValue("Parametri", "Empty"), "");
+  EXPECT_EQ(ini.GetStringValue("Parametri", "Missing"), "");
+  EXPECT_EQ(ini.GetStringValue("Missing", "Seriska"), "");
+  EXPECT_EQ(ini.GetStringValue("", ""), "");
+  EXPECT_EQ(ini.GetStringValue("Parametri", "long"), std::string(254, 'x'));
+  // 254 characters, not bytes: the Cyrillic letter is two bytes in UTF-8.
+  EXPECT_EQ(ini.GetStringValue("Parametri", "Долго"),
+            std::string(150, 'a') + "ж" + std::string(103, 'b'));
+}
+
+TEST(CIniFile, NumbersAreSixteenBitsOrAFailure) {
+  TempFolder folder;
+  const std::string path = folder / "n.ini";
+  WriteBytes(path, "[N]\r\nmax=32767\r\nmin=-32768\r\nabove=32768\r\nbelow=-32769\r\nword=abc\r\n");
+  CIniFile ini;
+  ini.Init(path);
+  EXPECT_EQ(ini.GetNumericValue("N", "max"), 32767);
+  EXPECT_EQ(ini.GetNumericValue("N", "min"), -32768);
+  EXPECT_EQ(ini.GetNumericValue("N", "word"), 0);
+  EXPECT_EQ(ini.GetNumericValue("N", "missing"), -1);
+  EXPECT_EQ(ini.GetNumericValue("Missing", "max"), -1);
+  ExpectError(Raised([&] { ini.GetNumericValue("N", "above"); }), kIniComponentFailure);
+  ExpectError(Raised([&] { ini.GetNumericValue("N", "below"); }), kIniComponentFailure);
+}
+
+TEST(CIniFile, SavingCreatesTheFileAndWritesDecimalNumbers) {
+  TempFolder folder;
+  const std::string path = folder / "new.ini";
+  CIniFile ini;
+  ini.Init(path);
+  ini.SaveNumericValue("S", "neg", -5);
+  ini.SaveNumericValue("S", "zero", 0);
+  ini.SaveStringValue("S", "empty", "");
+  ini.SaveStringValue("Т", "Име", "Шеќер€ü");  // ü has no code in 1251
+  EXPECT_EQ(ReadBytes(path),
+            "[S]\r\nneg=-5\r\nzero=0\r\nempty=\r\n\r\n" + Utf8ToAnsi("[Т]\r\nИме=Шеќер€?\r\n"));
+  EXPECT_EQ(ini.GetNumericValue("S", "neg"), -5);
+  EXPECT_EQ(ini.GetStringValue("т", "име"), "Шеќер€?");
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"new.ini"});
+}
+
+TEST(CIniFile, SavingKeepsTheRestOfTheFileByteForByte) {
+  TempFolder folder;
+  const std::string path = folder / "Zelmocfg.ini";
+  const std::string before =
+      "; written by hand\n[Parametri]\nSeriska = 7 ; bad port\nPrikaziForma=1\n\n"
+      "[Other]\r\nkey=\"quoted\"\r\n\x1a";
+  WriteBytes(path, before);
+  CIniFile ini;
+  ini.Init(path);
+  ini.SaveStringValue("Parametri", "Seriska", "1");
+  ini.SaveStringValue("Parametri", "Clear", "0");
+  EXPECT_EQ(ReadBytes(path),
+            "; written by hand\n[Parametri]\nSeriska = 1\nPrikaziForma=1\nClear=0\r\n\n"
+            "[Other]\r\nkey=\"quoted\"\r\n\x1a");
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"Zelmocfg.ini"});
+}
+
+TEST(CIniFile, SavingKeepsThePermissionsAndFollowsALink) {
+  TempFolder folder;
+  const std::string path = folder / "Zelmocfg.ini";
+  WriteBytes(path, "[S]\r\nk=1\r\n");
+  // Group write is what a usual umask would take away from a new file.
+  const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                    fs::perms::group_write;
+  fs::permissions(path, mode);
+  std::error_code linkError;
+  fs::create_symlink(path, folder / "link.ini", linkError);
+  if (fs::status(path).permissions() != mode || linkError) {
+    GTEST_SKIP() << "no POSIX permissions or links here";
+  }
+  CIniFile ini;
+  ini.Init(folder / "link.ini");
+  ini.SaveStringValue("S", "k", "2");
+  EXPECT_EQ(ReadBytes(path), "[S]\r\nk=2\r\n");
+  EXPECT_EQ(fs::status(path).permissions(), mode);
+  EXPECT_TRUE(fs::is_symlink(folder / "link.ini"));
+}
+
+TEST(CIniFile, RefusedWriteIsAFailure) {
+  TempFolder folder;
+  CIniFile ini;
+  ini.Init(folder / "no such folder/Zelmocfg.ini");
+  ExpectError(Raised([&] { ini.SaveStringValue("Parametri", "Seriska", "1"); }),
+              kIniComponentFailure);
+  ExpectError(Raised([&] { ini.SaveNumericValue("Parametri", "Seriska", 1); }),
+              kIniComponentFailure);
+  EXPECT_TRUE(folder.Names().empty());
+}
+
+TEST(CIniFile, ReadOnlyFolderRefusesTheWriteAndKeepsTheFile) {
+  TempFolder folder;
+  const std::string path = folder / "Zelmocfg.ini";
+  WriteBytes(path, "[Parametri]\r\nSeriska=1\r\n");
+  fs::permissions(folder.path(),
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  if (std::ofstream(folder / "probe")) GTEST_SKIP() << "folder permissions do not bind this user";
+  CIniFile ini;
+  ini.Init(path);
+  ExpectError(Raised([&] { ini.SaveStringValue("Parametri", "Seriska", "2"); }),
+              kIniComponentFailure);
+  EXPECT_EQ(ini.GetStringValue("Parametri", "Seriska"), "1");
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"Zelmocfg.ini"});
+}
+
+TEST(CIniFile, FolderInPlaceOfTheFileIsAFailureNotEmptySettings) {
+  TempFolder folder;
+  const std::string path = folder / "Zelmocfg.ini";
+  fs::create_directory(path);
+  CIniFile ini;
+  ini.Init(path);
+  std::vector<std::string> names;
+  EXPECT_TRUE(ini.FileExists(path));
+  ExpectError(Raised([&] { ini.GetStringValue("Parametri", "Seriska"); }), kIniComponentFailure);
+  ExpectError(Raised([&] { ini.GetNumericValue("Parametri", "Seriska"); }), kIniComponentFailure);
+  ExpectError(Raised([&] { ini.EnumerateAllSections(names); }), kIniComponentFailure);
+  ExpectError(Raised([&] { ini.SaveStringValue("Parametri", "Seriska", "1"); }),
+              kIniComponentFailure);
+  EXPECT_FALSE(ini.DeleteKey("Parametri", "Seriska"));
+}
+
+TEST(CIniFile, FileExistsCountsAnyMatchingEntry) {
+  TempFolder folder;
+  WriteBytes(folder / "Zelmocfg.ini", "");
+  fs::create_directory(folder.path() / "sub");
+  struct Case {
+    std::string name;
+    bool exists;
+  };
+  const Case cases[] = {
+      {"", false},
+      {folder / "Zelmocfg.ini", true},
+      {folder / "missing.ini", false},
+      {folder / "sub", true},
+      {folder.path().string(), true},
+      {folder / "*.ini", true},
+      {folder / "Zelmo?fg.*", true},
+      {folder / "*.txt", false},
+      {folder / "sub/*", true},  // a folder always holds its "." entry
+      {folder / "missing/*", false},
+  };
+  CIniFile unbound;
+  for (const auto& c : cases) EXPECT_EQ(unbound.FileExists(c.name), c.exists) << c.name;
+}
+
+TEST(CIniFile, EnumeratesSectionsAndKeysInFileOrder) {
+  TempFolder folder;
+  const std::string path = folder / "e.ini";
+  WriteBytes(path, Utf8ToAnsi("[A]\r\nx=1\r\ny=2\r\n[B]\r\n[Параметри]\r\nСериска=1\r\n"));
+  CIniFile ini;
+  ini.Init(path);
+  std::vector<std::string> names{"earlier"};
+  EXPECT_EQ(ini.EnumerateAllSections(names), 3);
+  EXPECT_EQ(names, (std::vector<std::string>{"A", "B", "Параметри"}));
+  EXPECT_EQ(ini.EnumerateAllKeys("a", names), 2);
+  EXPECT_EQ(names, (std::vector<std::string>{"x", "y"}));
+  EXPECT_EQ(ini.EnumerateAllKeys("параметри", names), 1);
+  EXPECT_EQ(names, std::vector<std::string>{"Сериска"});
+  EXPECT_EQ(ini.EnumerateAllKeys("B", names), 0);
+  EXPECT_TRUE(names.empty());
+  names = {"earlier"};
+  EXPECT_EQ(ini.EnumerateAllKeys("Missing", names), 0);
+  EXPECT_TRUE(names.empty());
+
+  WriteBytes(path, "");
+  names = {"earlier"};
+  EXPECT_EQ(ini.EnumerateAllSections(names), 0);
+  EXPECT_TRUE(names.empty());
+}
+
+TEST(CIniFile, KeyListBeyond8192CharactersKeepsTheWholeNames) {
+  TempFolder folder;
+  const std::string path = folder / "big.ini";
+  std::string file = "[S]\r\n";
+  std::vector<std::string> all;
+  for (int i = 0; i < 1100; ++i) {
+    all.push_back("key" + std::string(4 - std::to_string(i).size(), '0') + std::to_string(i));
+    file += all.back() + "=1\r\n";
+  }
+  WriteBytes(path, file);
+  CIniFile ini;
+  ini.Init(path);
+  std::vector<std::string> names;
+  // Eight characters a name with its NUL: 1023 of them fit before the two closing places.
+  EXPECT_EQ(ini.EnumerateAllKeys("S", names), 1023);
+  EXPECT_EQ(names, std::vector<std::string>(all.begin(), all.begin() + 1023));
+}
+
+TEST(CIniFile, DeletesKeysAndSections) {
+  TempFolder folder;
+  const std::string path = folder / "d.ini";
+  WriteBytes(path, "; head\r\n[A]\r\nx=1\r\ny=2\r\n\r\n[B]\r\nz=3\r\n");
+  CIniFile ini;
+  ini.Init(path);
+  std::vector<std::string> names;
+  EXPECT_TRUE(ini.DeleteKey("A", "x"));
+  EXPECT_EQ(ini.GetStringValue("A", "x"), "");
+  EXPECT_EQ(ini.EnumerateAllKeys("A", names), 1);
+  EXPECT_EQ(names, std::vector<std::string>{"y"});
+  EXPECT_TRUE(ini.DeleteKey("A", "not there"));  // nothing to do is done too
+  EXPECT_TRUE(ini.DeleteSection("A"));
+  EXPECT_EQ(ini.EnumerateAllSections(names), 1);
+  EXPECT_EQ(names, std::vector<std::string>{"B"});
+  EXPECT_EQ(ReadBytes(path), "; head\r\n[B]\r\nz=3\r\n");
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"d.ini"});
+}
+
+class MockStore : public ProfileStore {
+ public:
+  MockStore() {
+    ON_CALL(*this, FindFirst(_)).WillByDefault(Return(FindHandle{7}));
+    ON_CALL(*this, CloseFind(FindHandle{7})).WillByDefault(Return(true));
+    ON_CALL(*this, WriteString(_, _, _, _)).WillByDefault(Return(true));
+  }
+  MOCK_METHOD(uint32_t, GetString,
+              (const char*, const char*, const char*, std::span<char>, const std::string&),
+              (override));
+  MOCK_METHOD(uint32_t, GetInt, (const char*, const char*, int32_t, const std::string&),
+              (override));
+  MOCK_METHOD(bool, WriteString, (const char*, const char*, const char*, const std::string&),
+              (override));
+  MOCK_METHOD(FindHandle, FindFirst, (const std::string&), (override));
+  MOCK_METHOD(bool, CloseFind, (FindHandle), (override));
+};
+
+// What a list read of the store places in the buffer, and the count it returns.
+auto PlaceList(std::string list, uint32_t n) {
+  return [list, n](const char*, const char*, const char* defaultText, std::span<char> buffer,
+                   const std::string&) {
+    EXPECT_STREQ(defaultText, "");
+    EXPECT_EQ(buffer.size(), 8192u);
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), ' '), 8192);
+    std::copy(list.begin(), list.end(), buffer.begin());
+    return n;
+  };
+}
+
+TEST(CIniFile, ListsAreSplitAtNulsAndTheCutNameDropped) {
+  NiceMock<MockStore> store;
+  CIniFile ini(store);
+  ini.Init("/settings.ini");
+  std::vector<std::string> names;
+
+  EXPECT_CALL(store, GetString(StrEq("S"), IsNull(), _, _, "/settings.ini"))
+      .WillOnce(Invoke(PlaceList("x\0\0y\0"s, 5)))
+      .WillOnce(Invoke(PlaceList("x\0partial\0"s, 6)));
+  EXPECT_EQ(ini.EnumerateAllKeys("S", names), 3);
+  EXPECT_EQ(names, (std::vector<std::string>{"x", "", "y"}));
+  EXPECT_EQ(ini.EnumerateAllKeys("S", names), 1);
+  EXPECT_EQ(names, std::vector<std::string>{"x"});
+
+  EXPECT_CALL(store, GetString(IsNull(), IsNull(), _, _, "/settings.ini"))
+      .WillOnce(Invoke(PlaceList("\0A\0\0B\0"s, 6)))
+      .WillOnce(Invoke(PlaceList("A\0"s, 8193)));
+  EXPECT_EQ(ini.EnumerateAllSections(names), 2);
+  EXPECT_EQ(names, (std::vector<std::string>{"A", "B"}));
+  ExpectError(Raised([&] { ini.EnumerateAllSections(names); }), kIniComponentFailure);
+}
+
+TEST(CIniFile, ValueIsTheBufferUpToItsFirstNul) {
+  NiceMock<MockStore> store;
+  CIniFile ini(store);
+  ini.Init("/settings.ini");
+  auto place = [](const char* bytes, size_t length, uint32_t n) {
+    return [=](const char*, const char*, const char* defaultText, std::span<char> buffer,
+               const std::string&) {
+      EXPECT_STREQ(defaultText, "");
+      EXPECT_EQ(buffer.size(), 255u);
+      std::copy(bytes, bytes + length, buffer.begin());
+      return n;
+    };
+  };
+  EXPECT_CALL(store, GetString(StrEq("S"), StrEq("k"), _, _, _))
+      .WillOnce(Invoke(place("ab\0cd", 5, 5)))
+      .WillOnce(Invoke(place("ab", 2, 0)))
+      .WillOnce(Invoke(place("\xcc\xeb", 3, 2)));
+  EXPECT_EQ(ini.GetStringValue("S", "k"), "ab");
+  EXPECT_EQ(ini.GetStringValue("S", "k"), "");
+  EXPECT_EQ(ini.GetStringValue("S", "k"), "Мл");
+}
+
+TEST(CIniFile, StoreFailuresBecomeComponentFailures) {
+  const std::function<void(CIniFile&)> calls[] = {
+      [](CIniFile& f) { f.GetStringValue("S", "k"); },
+      [](CIniFile& f) { f.GetNumericValue("S", "k"); },
+      [](CIniFile& f) { f.SaveStringValue("S", "k", "v"); },
+      [](CIniFile& f) { f.DeleteKey("S", "k"); },
+      [](CIniFile& f) { f.DeleteSection("S"); },
+      [](CIniFile& f) {
+        std::vector<std::string> names;
+        f.EnumerateAllKeys("S", names);
+      },
+  };
+  for (const auto& call : calls) {
+    NiceMock<MockStore> store;
+    ON_CALL(store, GetString(_, _, _, _, _)).WillByDefault(Throw(std::runtime_error("EACCES")));
+    ON_CALL(store, GetInt(_, _, _, _)).WillByDefault(Throw(std::bad_alloc()));
+    ON_CALL(store, WriteString(_, _, _, _)).WillByDefault(Throw(std::runtime_error("EIO")));
+    CIniFile ini(store);
+    ini.Init("/settings.ini");
+    ExpectError(Raised([&] { call(ini); }), kIniComponentFailure);
+
+    ON_CALL(store, FindFirst(_)).WillByDefault(Throw(std::runtime_error("search")));
+    ExpectError(Raised([&] { call(ini); }), kIniComponentFailure);
+  }
+}
+
+TEST(CIniFile, FailingFindCloseIsAComponentFailure) {
+  NiceMock<MockStore> store;
+  EXPECT_CALL(store, CloseFind(FindHandle{7})).WillRepeatedly(Return(false));
+  CIniFile ini(store);
+  ExpectError(Raised([&] { ini.FileExists("/settings.ini"); }), kIniComponentFailure);
+  ini.Init("/settings.ini");
+  ExpectError(Raised([&] { ini.GetStringValue("S", "k"); }), kIniComponentFailure);
+
+  EXPECT_CALL(store, FindFirst("/none")).WillOnce(Return(kInvalidFindHandle));
+  EXPECT_FALSE(ini.FileExists("/none"));  // nothing to close
+}
+
+TEST(CIniFile, SavesAndDeletesFlushAndOnlyASaveMustSucceed) {
+  NiceMock<MockStore> store;
+  CIniFile ini(store);
+  ini.Init("/settings.ini");
+  {
+    ::testing::InSequence order;
+    EXPECT_CALL(store, WriteString(StrEq("S"), StrEq("k"), StrEq("-5"), "/settings.ini"))
+        .WillOnce(Return(false));
+    EXPECT_CALL(store, WriteString(IsNull(), IsNull(), IsNull(), "/settings.ini"));
+    EXPECT_CALL(store, WriteString(StrEq("S"), StrEq("k"), IsNull(), "/settings.ini"))
+        .WillOnce(Return(false));
+    EXPECT_CALL(store, WriteString(IsNull(), IsNull(), IsNull(), "/settings.ini"));
+    EXPECT_CALL(store, WriteString(StrEq("S"), IsNull(), IsNull(), "/settings.ini"))
+        .WillOnce(Return(true));
+    EXPECT_CALL(store, WriteString(IsNull(), IsNull(), IsNull(), "/settings.ini"));
+  }
+  ExpectError(Raised([&] { ini.SaveNumericValue("S", "k", -5); }), kIniComponentFailure);
+  EXPECT_FALSE(ini.DeleteKey("S", "k"));
+  EXPECT_TRUE(ini.DeleteSection("S"));
+}
+
+TEST(CIniFile, NumbersComeAsThirtyTwoBitsWithDefaultMinusOne) {
+  NiceMock<MockStore> store;
+  CIniFile ini(store);
+  ini.Init("/settings.ini");
+  EXPECT_CALL(store, GetInt(StrEq("S"), StrEq("k"), -1, "/settings.ini"))
+      .WillOnce(Return(0xFFFF8000u))
+      .WillOnce(Return(0xFFFFFFFFu))
+      .WillOnce(Return(0x00008000u))
+      .WillOnce(Return(0x80000000u));
+  EXPECT_EQ(ini.GetNumericValue("S", "k"), -32768);
+  EXPECT_EQ(ini.GetNumericValue("S", "k"), -1);
+  ExpectError(Raised([&] { ini.GetNumericValue("S", "k"); }), kIniComponentFailure);
+  ExpectError(Raised([&] { ini.GetNumericValue("S", "k"); }), kIniComponentFailure);
+}
+
+}  // namespace
+}  // namespace zelmo

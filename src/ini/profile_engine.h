@@ -1,0 +1,57 @@
+// Our private-profile engine: the rules of the Windows private-profile functions applied to the
+// text of one INI file (code page 1251 bytes), for platforms that have no such functions.
+//
+// The file's rules, as the Windows functions read it:
+// - A line ends at CR LF, LF or a lone CR; the last line may have no line end.
+// - "[name]" starts a section (text after the last "]" is ignored). Lines before the first
+//   section header belong to a section without a name, reached with the empty section name.
+// - "name=value" is a key; the first "=" splits it. A line starting with ";" is a comment and a
+//   line without "=" is kept text: neither is ever a key.
+// - Blanks around section names, key names and values do not count (space, tab, CR, LF, VT, FF
+//   and the DOS end-of-file byte 1Ah). Names compare without regard to letter case, Cyrillic
+//   included. A NUL byte ends a name or a value, as in a C string.
+// - With two sections of one name, lookups and writes use the first; both are listed.
+// - One pair of quotes (" or ') around a value is removed when it is read.
+// Writes change only the lines they concern, every other byte stays as it was; the lines we add
+// end with CR LF.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace zelmo {
+
+class ProfileText {
+ public:
+  explicit ProfileText(std::string bytes) : bytes_(std::move(bytes)) {}
+
+  const std::string& bytes() const { return bytes_; }
+
+  // GetPrivateProfileString: a value, the key names of a section (key null) or the section names
+  // (section null), with the buffer, cut and result rules of ProfileStore::GetString.
+  uint32_t GetString(const char* section, const char* key, const char* defaultText,
+                     std::span<char> buffer) const;
+
+  // GetPrivateProfileInt, with the number rules of ProfileStore::GetInt.
+  uint32_t GetInt(const char* section, const char* key, int32_t defaultNumber) const;
+
+  // WritePrivateProfileString without the flush form: sets a key (text given), deletes a key
+  // (text null) or deletes a section (key null). `done` is the call's result; `changed` tells
+  // whether bytes() differs and must be written back.
+  struct WriteResult {
+    bool done = false;
+    bool changed = false;
+  };
+  WriteResult Write(const char* section, const char* key, const char* text);
+
+ private:
+  bool SetValue(std::string_view section, std::string_view key, std::string_view value);
+  bool DeleteKey(std::string_view section, std::string_view key);
+  bool DeleteSection(std::string_view section);
+
+  std::string bytes_;
+};
+
+}  // namespace zelmo

@@ -1,0 +1,224 @@
+// The profile store on POSIX: our engine over the real file. Each call reads the whole file; a
+// change is written to a temporary file beside it and renamed into place, so that a reader
+// (or a crash) never meets a half-written settings file.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "ini/profile_engine.h"
+#include "ini/profile_store.h"
+
+namespace zelmo {
+namespace {
+
+// Nothing stays open between FindFirst and CloseFind here: the search is done at once, so the
+// handle only tells that something matched.
+constexpr FindHandle kMatchFound = 1;
+
+[[noreturn]] void ThrowErrno(int error, const std::string& path) {
+  throw std::system_error(error, std::generic_category(), path);
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closes now, so that a failing close is seen; true on success.
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// The file's bytes, or nothing when it does not exist. Any other failure (a folder, no
+// permission) throws: a settings file we cannot read must not look like empty settings.
+std::optional<std::string> ReadProfile(const std::string& path) {
+  // Non-blocking, so that a pipe in place of the file cannot hold the program.
+  Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    ThrowErrno(errno, path);
+  }
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) ThrowErrno(errno, path);
+  if (S_ISDIR(info.st_mode)) ThrowErrno(EISDIR, path);
+  std::string bytes;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(file.get(), chunk, sizeof chunk);
+    if (n == 0) return bytes;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ThrowErrno(errno, path);
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// A link to the settings file is followed, so that the rename replaces the file, not the link.
+std::string WriteTarget(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_symlink(path, error)) return path;
+  const auto target = std::filesystem::canonical(path, error);
+  return error ? path : target.string();
+}
+
+// A new file beside `target`, created exclusively with the given permission bits.
+struct Temporary {
+  std::string name;
+  int fd = -1;
+};
+
+std::optional<Temporary> CreateTemporary(const std::string& target, mode_t mode) {
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    Temporary file{target + "." + std::to_string(random() % 1000000000u) + ".tmp"};
+    file.fd = ::open(file.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (file.fd >= 0) return file;
+    if (errno != EEXIST) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+void SyncFolderOf(const std::string& path) {
+  const auto folder = std::filesystem::path(path).parent_path();
+  Descriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+// Replaces the file's content as one step: the old bytes or the new, never a mix. An existing
+// file keeps its permission bits; a new one gets the usual ones of the process.
+bool ReplaceFile(const std::string& path, std::string_view bytes) {
+  const std::string target = WriteTarget(path);
+  struct stat old {};
+  const bool existed = ::stat(target.c_str(), &old) == 0;
+  const auto temporary = CreateTemporary(target, existed ? (old.st_mode & 07777) : 0666);
+  if (!temporary) return false;
+  const int fd = temporary->fd;
+  Descriptor file(fd);
+  const bool written = WriteAll(fd, bytes) &&
+                       (!existed || ::fchmod(fd, old.st_mode & 07777) == 0) && ::fsync(fd) == 0 &&
+                       file.Close() && ::rename(temporary->name.c_str(), target.c_str()) == 0;
+  if (!written) {
+    ::unlink(temporary->name.c_str());
+    return false;
+  }
+  SyncFolderOf(target);
+  return true;
+}
+
+bool HasWildcard(std::string_view name) {
+  return name.find_first_of("*?") != std::string::npos;
+}
+
+// Windows wildcards: * for any run of characters, ? for one character.
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+  size_t p = 0, n = 0;
+  size_t star = std::string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool FolderHasMatch(const std::string& folder, std::string_view pattern) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return false;
+  bool found = false;
+  while (const dirent* entry = ::readdir(dir)) {
+    if ((found = WildcardMatch(pattern, entry->d_name))) break;
+  }
+  ::closedir(dir);
+  return found;
+}
+
+class PosixProfileStore final : public ProfileStore {
+ public:
+  uint32_t GetString(const char* section, const char* key, const char* defaultText,
+                     std::span<char> buffer, const std::string& path) override {
+    return ProfileText(ReadProfile(path).value_or("")).GetString(section, key, defaultText, buffer);
+  }
+
+  uint32_t GetInt(const char* section, const char* key, int32_t defaultNumber,
+                  const std::string& path) override {
+    return ProfileText(ReadProfile(path).value_or("")).GetInt(section, key, defaultNumber);
+  }
+
+  bool WriteString(const char* section, const char* key, const char* text,
+                   const std::string& path) override {
+    // Every change is on the disk when its call returns, so a flush has nothing left to do.
+    if (!section && !key && !text) return false;
+    try {
+      ProfileText profile(ReadProfile(path).value_or(""));
+      const auto result = profile.Write(section, key, text);
+      if (!result.done) return false;
+      return !result.changed || ReplaceFile(path, profile.bytes());
+    } catch (const std::system_error&) {
+      return false;
+    }
+  }
+
+  FindHandle FindFirst(const std::string& pattern) override {
+    if (pattern.empty()) return kInvalidFindHandle;
+    const size_t slash = pattern.rfind('/');
+    const std::string_view leaf =
+        std::string_view(pattern).substr(slash == std::string::npos ? 0 : slash + 1);
+    if (!HasWildcard(leaf)) {
+      struct stat info {};
+      return ::lstat(pattern.c_str(), &info) == 0 ? kMatchFound : kInvalidFindHandle;
+    }
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : pattern.substr(0, slash);
+    return FolderHasMatch(folder, leaf) ? kMatchFound : kInvalidFindHandle;
+  }
+
+  bool CloseFind(FindHandle handle) override { return handle == kMatchFound; }
+};
+
+}  // namespace
+
+ProfileStore& PlatformProfileStore() {
+  static PosixProfileStore store;
+  return store;
+}
+
+}  // namespace zelmo
