@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <vector>
 
 #include "harness.h"
 
@@ -121,6 +122,45 @@ TEST(Job, ShownModeWaitsForTheButton) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("Спремно за печатење на фискална сметка"), std::string::npos);
   EXPECT_EQ(reg.Received().substr(0, 1), kENQ);
+}
+
+// A job held by the register (NAK, or no answer at all) waits; a close request then cuts it off.
+TEST(Job, AHeldJobWaitsUntilClosedAndKeepsItsReceipt) {
+  struct Case {
+    std::vector<std::string> fault;
+    std::string logged;
+  } cases[] = {{{"--nak", "3"}, "NAK"}, {{"--silent-after", "7"}, "ACK"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault[0]);
+    Scratch scratch;
+    Register reg(scratch, c.fault);
+    scratch.Config(reg.device(), kHidden + "Clear=1\r\n");
+    scratch.Write("smetka.txt", "Bread;1;A;30\r\n");
+    Process zelmo({ZelmoBin(), "--console", "--dir", scratch.dir().string()});
+    EXPECT_TRUE(zelmo.WaitForOutput(c.logged));
+    EXPECT_FALSE(zelmo.WaitForOutput("never", 500ms));  // still waiting
+    EXPECT_TRUE(scratch.Exists("smetka.txt"));
+    zelmo.Signal(SIGTERM);
+    const Finished run = zelmo.Wait();
+    EXPECT_EQ(run.status, 10) << run.err;
+    EXPECT_EQ(scratch.Read("smetka.txt"), "Bread;1;A;30\r\n");
+    reg.Wait();
+  }
+}
+
+TEST(Job, AHangUpMidJobCutsItOffAndKeepsTheReceipt) {
+  Scratch scratch;
+  Register reg(scratch, {"--hangup-after", "3"});
+  scratch.Config(reg.device(), kHidden + "Clear=1\r\n");
+  const std::string receipt = "Bread;1;A;30\r\nMilk;2;B;45.5\r\n";
+  scratch.Write("smetka.txt", receipt);
+  const Finished run = RunZelmo(scratch);
+  reg.Wait();
+  EXPECT_EQ(run.status, 10) << run.err;
+  EXPECT_NE(run.err.find("Врската со фискалната каса е прекината."), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Проверете дали сметката е испечатена пред повторно печатење."),
+            std::string::npos);
+  EXPECT_EQ(scratch.Read("smetka.txt"), receipt);
 }
 
 }  // namespace
