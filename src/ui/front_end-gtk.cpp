@@ -1,0 +1,227 @@
+// The GTK 3 front-end. Its event loop is GLib's main loop, which runs without the toolkit: GTK
+// comes up only when the window is shown or a message box is needed, so a hidden run that asks
+// nothing never opens the display and starts sending as fast as the console does.
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ui/front_end.h"
+#include "ui/main_window-gtk.h"
+#include "ui/message_box-gtk.h"
+
+namespace zelmo {
+namespace {
+
+constexpr const char* kNoDisplayText = "Прозорецот не може да се прикаже: нема врска со екранот ";
+
+std::string DisplayName() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return value;
+  }
+  return {};
+}
+
+// The console's way of showing a box, for a desktop that went away: lines on standard error,
+// and a question nobody can see is answered No.
+MsgAnswer PrintedBox(const std::string& text, MsgStyle style, const std::string& title) {
+  std::string lines = (title.empty() ? kAppTitle : title) + "\n";
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find("\r\n", start);
+    lines += text.substr(start, end - start) + "\n";
+    if (end == std::string::npos) break;
+    start = end + 2;
+  }
+  std::fputs(lines.c_str(), stderr);
+  std::fflush(stderr);
+  return style == MsgStyle::kQuestion ? MsgAnswer::kNo : MsgAnswer::kOk;
+}
+
+class GtkFrontEnd : public FrontEnd {
+ public:
+  GtkFrontEnd() {
+    // A reader that went away must not kill us mid-job; the write error is enough.
+    signal(SIGPIPE, SIG_IGN);
+    // The user's character set, for window titles, and language, for the buttons of the boxes
+    // and the system's reasons; set now, while we are the only thread. Numbers keep the decimal
+    // point: LC_NUMERIC stays "C".
+    setlocale(LC_CTYPE, "");
+    setlocale(LC_MESSAGES, "");
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) g_unix_signal_add(sig, OnCloseSignal, this);
+  }
+
+  ~GtkFrontEnd() override {
+    Unload();
+    while (g_source_remove_by_user_data(this)) {
+    }
+  }
+
+  void Run(const WindowHandlers& handlers) override {
+    handlers_ = handlers;
+    loop_ = g_main_loop_new(nullptr, FALSE);
+    Post([this] { handlers_.Form_Load(); });
+    g_main_loop_run(loop_);
+    g_main_loop_unref(loop_);
+    loop_ = nullptr;
+    // What ended a handler could not unwind through GLib; it goes on from here.
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+  void Post(std::function<void()> task) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    tasks_.push_back(std::move(task));
+    ScheduleLocked();
+  }
+
+  MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) override {
+    if (!ToolkitUp()) return PrintedBox(text, style, title);
+    GtkWindow* parent = nullptr;
+    if (widgets_ && gtk_widget_get_visible(widgets_->window)) parent = GTK_WINDOW(widgets_->window);
+    return RunMessageBox(parent, text, style, title);
+  }
+
+  void Show() override {
+    if (!ToolkitUp()) throw std::runtime_error(kNoDisplayText + DisplayName());
+    if (!widgets_) Build();
+    gtk_widget_show_all(widgets_->window);
+    gtk_window_present(GTK_WINDOW(widgets_->window));
+  }
+
+  void Hide() override {
+    if (widgets_) gtk_widget_hide(widgets_->window);
+  }
+
+  void Unload() override {
+    if (!widgets_) return;
+    gtk_widget_destroy(widgets_->window);
+    widgets_.reset();
+  }
+
+  void SetLabel(const std::string& caption) override {
+    label_ = caption;
+    if (widgets_) gtk_label_set_text(GTK_LABEL(widgets_->lblInfo), caption.c_str());
+  }
+
+  // ListOfEvents is never shown; integrators read its lines on standard output.
+  void AddEvent(const std::string& line) override {
+    events_.push_back(line);
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
+  }
+
+  void SetPrintEnabled(bool enabled) override {
+    printEnabled_ = enabled;
+    if (widgets_) gtk_widget_set_sensitive(widgets_->btnPrint, enabled);
+  }
+
+ private:
+  bool ToolkitUp() {
+    if (!toolkitTried_) {
+      toolkitTried_ = true;
+      // GTK would switch the whole locale at once, numbers included, and with other threads
+      // running; the constructor already took what the desktop needs.
+      gtk_disable_setlocale();
+      toolkitUp_ = gtk_init_check(nullptr, nullptr);
+      if (toolkitUp_) SetProgramIcon();
+    }
+    return toolkitUp_;
+  }
+
+  void Build() {
+    widgets_ = BuildMainWindow();
+    gtk_label_set_text(GTK_LABEL(widgets_->lblInfo), label_.c_str());
+    gtk_widget_set_sensitive(widgets_->btnPrint, printEnabled_);
+    g_signal_connect(widgets_->window, "delete-event", G_CALLBACK(OnDeleteEvent), this);
+    g_signal_connect(widgets_->btnPrint, "clicked", G_CALLBACK(OnPrintClicked), this);
+  }
+
+  void ScheduleLocked() {
+    if (scheduled_ || tasks_.empty() || failure_) return;
+    scheduled_ = true;
+    g_idle_add_full(G_PRIORITY_DEFAULT, OnTasks, this, nullptr);
+  }
+
+  // One task per turn of the loop, and none while a handler waits in a message box's own loop:
+  // handlers run one at a time to completion.
+  void RunNextTask() {
+    std::function<void()> task;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      scheduled_ = false;
+      if (busy_ || failure_ || tasks_.empty()) return;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    busy_ = true;
+    try {
+      task();
+    } catch (...) {
+      failure_ = std::current_exception();
+      if (loop_) g_main_loop_quit(loop_);
+    }
+    busy_ = false;
+    std::lock_guard<std::mutex> lock(mu_);
+    ScheduleLocked();
+  }
+
+  static gboolean OnTasks(gpointer self) {
+    static_cast<GtkFrontEnd*>(self)->RunNextTask();
+    return G_SOURCE_REMOVE;
+  }
+
+  static gboolean OnCloseSignal(gpointer self) {
+    static_cast<GtkFrontEnd*>(self)->RequestClose();
+    return G_SOURCE_CONTINUE;
+  }
+
+  // The close box: the request is ours to handle, GTK must not destroy the window itself.
+  static gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
+    static_cast<GtkFrontEnd*>(self)->RequestClose();
+    return TRUE;
+  }
+
+  static void OnPrintClicked(GtkButton*, gpointer self) {
+    auto* me = static_cast<GtkFrontEnd*>(self);
+    me->Post([me] { me->handlers_.btnPrint_Click(); });
+  }
+
+  void RequestClose() {
+    Post([this] { handlers_.Form_QueryUnload(); });
+  }
+
+  WindowHandlers handlers_;
+  GMainLoop* loop_ = nullptr;
+  bool busy_ = false;  // a handler is running
+  std::exception_ptr failure_;
+
+  std::mutex mu_;
+  std::deque<std::function<void()>> tasks_;
+  bool scheduled_ = false;
+
+  bool toolkitTried_ = false, toolkitUp_ = false;
+  std::optional<MainWidgets> widgets_;
+  std::string label_ = kReadyText;
+  bool printEnabled_ = true;
+  std::vector<std::string> events_;  // ListOfEvents
+};
+
+}  // namespace
+
+std::unique_ptr<FrontEnd> MakeDesktopFrontEnd(ProgramEnd&) {
+  // Decided from the environment alone: opening the display is left to the first window.
+  if (DisplayName().empty()) return nullptr;
+  return std::make_unique<GtkFrontEnd>();
+}
+
+}  // namespace zelmo

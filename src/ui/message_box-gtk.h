@@ -1,0 +1,17 @@
+// The operator's modal message box on GTK 3.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+#include "app/operator.h"
+
+namespace zelmo {
+
+// Shows the box over `parent` (or centred on the screen when there is none) and waits for the
+// answer. GTK must be up. A question can only be answered Yes or No: closing it asks again.
+MsgAnswer RunMessageBox(GtkWindow* parent, const std::string& text, MsgStyle style,
+                        const std::string& title);
+
+}  // namespace zelmo
