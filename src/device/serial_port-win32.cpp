@@ -1,0 +1,472 @@
+// The serial port on the Win32 communications API. One reader thread waits for the driver's
+// events (WaitCommEvent) and hands received bytes and line events to the front-end's event loop.
+// A driver without event support (error 50; Wine's ports on a pseudo-terminal are such) gets its
+// receive queue polled instead, and then there are no line events. Everything the thread and the
+// posted tasks share lives in a Channel that outlives the port, so a task that runs after the port
+// is closed finds it closed and does nothing.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "device/serial_port.h"
+#include "sys/wide-win32.h"
+
+namespace zelmo {
+namespace {
+
+constexpr const char* kInUseReason = "in use by another program";
+
+// The control's buffer sizes: 1024 bytes to receive, 512 to send.
+constexpr DWORD kReceiveBuffer = 1024;
+constexpr DWORD kTransmitBuffer = 512;
+
+// How long Output waits for the driver to take a command before it gives up. A frame fits the
+// driver's buffer many times over, so this only runs out when the line is stuck (CTS held low).
+constexpr DWORD kWriteStallMs = 30000;
+
+// How often the receive queue is looked at when the driver cannot wait for events.
+constexpr DWORD kPollPeriodMs = 2;
+
+constexpr DWORD kEventMask =
+    EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR | EV_RX80FULL;
+
+// The driver's line events and the control's numbers for them.
+struct MaskEvent {
+  DWORD mask;
+  int16_t event;
+};
+constexpr MaskEvent kMaskEvents[] = {
+    {EV_CTS, comEvCTS},   {EV_DSR, comEvDSR},        {EV_RLSD, comEvCD},
+    {EV_RING, comEvRing}, {EV_BREAK, comEventBreak},
+};
+
+// The driver's error flags (ClearCommError) and the control's numbers for them.
+struct ErrorEvent {
+  DWORD flag;
+  int16_t event;
+};
+constexpr ErrorEvent kErrorEvents[] = {
+    {CE_FRAME, comEventFrame},       {CE_OVERRUN, comEventOverrun}, {CE_RXOVER, comEventRxOver},
+    {CE_RXPARITY, comEventRxParity}, {CE_TXFULL, comEventTxFull},
+};
+
+struct LineSettings {
+  DWORD baud = CBR_9600;
+  BYTE parity = NOPARITY;
+  BYTE dataBits = 8;
+  BYTE stopBits = ONESTOPBIT;
+};
+
+std::vector<std::string> SplitFields(const std::string& text) {
+  std::vector<std::string> fields;
+  std::string field;
+  std::istringstream in(text);
+  while (std::getline(in, field, ',')) fields.push_back(field);
+  if (!text.empty() && text.back() == ',') fields.emplace_back();
+  return fields;
+}
+
+bool AllDigits(const std::string& s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::optional<BYTE> ParityOf(const std::string& letter) {
+  static const std::pair<const char*, BYTE> kParities[] = {
+      {"N", NOPARITY}, {"E", EVENPARITY}, {"O", ODDPARITY}, {"M", MARKPARITY}, {"S", SPACEPARITY},
+  };
+  for (const auto& [name, parity] : kParities) {
+    if (letter.size() == 1 && (letter[0] == name[0] || letter[0] == name[0] - 'A' + 'a')) {
+      return parity;
+    }
+  }
+  return std::nullopt;
+}
+
+// "9600,N,8,1": baud, parity N/E/O/M/S, data bits 4 to 8, stop bits 1, 1.5 or 2.
+std::optional<LineSettings> ParseSettings(const std::string& text) {
+  const auto fields = SplitFields(text);
+  if (fields.size() != 4 || !AllDigits(fields[0]) || fields[0].size() > 7) return std::nullopt;
+  LineSettings line;
+  line.baud = static_cast<DWORD>(std::stoul(fields[0]));
+  if (line.baud == 0) return std::nullopt;
+  const auto parity = ParityOf(fields[1]);
+  if (!parity) return std::nullopt;
+  line.parity = *parity;
+  const std::string& bits = fields[2];
+  if (bits.size() != 1 || bits[0] < '4' || bits[0] > '8') return std::nullopt;
+  line.dataBits = static_cast<BYTE>(bits[0] - '0');
+  if (fields[3] == "1") {
+    line.stopBits = ONESTOPBIT;
+  } else if (fields[3] == "1.5") {
+    line.stopBits = ONE5STOPBITS;
+  } else if (fields[3] == "2") {
+    line.stopBits = TWOSTOPBITS;
+  } else {
+    return std::nullopt;
+  }
+  return line;
+}
+
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { Reset(); }
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }
+  void Reset(HANDLE handle = nullptr) {
+    if (valid()) CloseHandle(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// What the reader thread and the posted tasks share with the port.
+class Channel : public std::enable_shared_from_this<Channel> {
+ public:
+  Channel(EventLoop& loop, CommListener& listener) : loop_(loop), listener_(listener) {}
+
+  void Receive(const char* data, size_t size) {
+    bool post = false;
+    {
+      std::lock_guard lock(mutex_);
+      received_.append(data, size);
+      post = !receivePending_;
+      receivePending_ = true;
+    }
+    if (post) loop_.Post([self = shared_from_this()] { self->DeliverReceive(); });
+  }
+
+  std::string TakeReceived() {
+    std::lock_guard lock(mutex_);
+    std::string all;
+    all.swap(received_);
+    return all;
+  }
+
+  void PostEvent(int16_t event) {
+    loop_.Post([self = shared_from_this(), event] {
+      if (self->open_) self->listener_.Comm_OnComm(event);
+    });
+  }
+
+  void FailLine(const std::string& reason) {
+    loop_.Post([self = shared_from_this(), reason] {
+      if (self->open_) self->listener_.Comm_OnLineFailure(reason);
+    });
+  }
+
+  // Called on the loop's thread when the port closes: tasks still queued then do nothing.
+  void Close() { open_ = false; }
+  bool closing() const { return !open_; }
+
+ private:
+  void DeliverReceive() {
+    if (!open_) return;
+    {
+      std::lock_guard lock(mutex_);
+      receivePending_ = false;
+    }
+    listener_.Comm_OnComm(comEvReceive);
+  }
+
+  EventLoop& loop_;
+  CommListener& listener_;
+  std::atomic<bool> open_{true};
+  std::mutex mutex_;
+  std::string received_;
+  bool receivePending_ = false;
+};
+
+// The reader thread: waits for the driver, takes what it holds, and reports. It stops when the
+// stop event is set or the line fails (reported once).
+class Reader {
+ public:
+  Reader(std::shared_ptr<Channel> channel, HANDLE port, HANDLE stop, bool driverEvents)
+      : channel_(std::move(channel)), port_(port), stop_(stop), driverEvents_(driverEvents) {}
+
+  void operator()() {
+    const Handle io(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    io_ = io.get();
+    if (!io.valid()) {
+      Fail(GetLastError());
+    } else if (driverEvents_) {
+      WaitForEvents();
+    } else {
+      Poll();
+    }
+  }
+
+ private:
+  void WaitForEvents() {
+    for (;;) {
+      DWORD mask = 0;
+      OVERLAPPED overlapped = Overlapped();
+      if (!WaitCommEvent(port_, &mask, &overlapped)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+          Fail(error);
+          return;
+        }
+        if (!Complete(overlapped)) return;
+      }
+      if (Stopping()) return;
+      for (const auto& [bit, event] : kMaskEvents) {
+        if (mask & bit) channel_->PostEvent(event);
+      }
+      if (!Drain()) return;
+    }
+  }
+
+  void Poll() {
+    while (WaitForSingleObject(stop_, kPollPeriodMs) == WAIT_TIMEOUT) {
+      if (!Drain()) return;
+    }
+  }
+
+  // Reports the driver's error flags and takes every byte in its receive queue; only what is
+  // known to be there is asked for, so a read never waits. False when the line failed.
+  bool Drain() {
+    for (;;) {
+      DWORD errors = 0;
+      COMSTAT status{};
+      if (!ClearCommError(port_, &errors, &status)) return Fail(GetLastError());
+      for (const auto& [flag, event] : kErrorEvents) {
+        if (errors & flag) channel_->PostEvent(event);
+      }
+      if (status.cbInQue == 0) return true;
+      char buffer[kReceiveBuffer];
+      const DWORD want = std::min<DWORD>(status.cbInQue, sizeof buffer);
+      DWORD got = 0;
+      OVERLAPPED overlapped = Overlapped();
+      if (!ReadFile(port_, buffer, want, &got, &overlapped)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) return Fail(error);
+        if (!Complete(overlapped, &got)) return false;
+      }
+      if (Stopping()) return false;
+      if (got == 0) return true;
+      channel_->Receive(buffer, got);
+    }
+  }
+
+  OVERLAPPED Overlapped() {
+    ResetEvent(io_);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = io_;
+    return overlapped;
+  }
+
+  // Waits for a pending operation or the stop event; false when stopping or failed.
+  bool Complete(OVERLAPPED& overlapped, DWORD* transferred = nullptr) {
+    const HANDLE waits[] = {io_, stop_};
+    const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    DWORD n = 0;
+    if (woken != WAIT_OBJECT_0) {
+      CancelIoEx(port_, &overlapped);
+      GetOverlappedResult(port_, &overlapped, &n, TRUE);
+      return false;
+    }
+    if (!GetOverlappedResult(port_, &overlapped, &n, FALSE)) {
+      if (!Stopping()) Fail(GetLastError());
+      return false;
+    }
+    if (transferred) *transferred = n;
+    return true;
+  }
+
+  bool Stopping() const { return WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
+
+  // Reports the line's failure, once: the thread ends with it. Always false.
+  bool Fail(DWORD error) {
+    if (!Stopping()) channel_->FailLine(SystemMessage(error));
+    return false;
+  }
+
+  std::shared_ptr<Channel> channel_;
+  HANDLE port_;
+  HANDLE stop_;
+  bool driverEvents_;
+  HANDLE io_ = nullptr;  // signals the end of the thread's overlapped operations
+};
+
+class Win32SerialPort : public SerialPort {
+ public:
+  Win32SerialPort(EventLoop& loop, CommListener& listener) : loop_(loop), listener_(listener) {}
+  ~Win32SerialPort() override { Close(); }
+
+  void SetCommPort(int16_t port, const std::string& device) override {
+    port_ = port;
+    device_ = device.empty() ? DefaultDevicePath(port) : device;
+  }
+
+  void SetSettings(const std::string& settings) override {
+    const auto parsed = ParseSettings(settings);
+    if (!parsed) {
+      throw SerialError(Device(), "invalid line settings \"" + settings + "\"",
+                        ERROR_INVALID_PARAMETER);
+    }
+    settings_ = *parsed;
+  }
+
+  void SetRTSEnable(bool on) override { rts_ = on; }
+  void SetDTREnable(bool on) override { dtr_ = on; }
+  void SetHandshaking(int mode) override { handshaking_ = mode; }
+
+  void SetPortOpen(bool open) override {
+    if (open) {
+      Open();
+    } else {
+      Close();
+    }
+  }
+
+  bool PortOpen() const override { return comm_.valid(); }
+
+  void Output(const std::string& wire) override {
+    if (wire.empty()) return;
+    if (!PortOpen()) throw SerialError(Device(), "the port is not open");
+    ResetEvent(writeDone_.get());
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = writeDone_.get();
+    DWORD written = 0;
+    const DWORD size = static_cast<DWORD>(wire.size());
+    if (!WriteFile(comm_.get(), wire.data(), size, &written, &overlapped)) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_IO_PENDING) throw SerialError(Device(), SystemMessage(error), error);
+      if (!GetOverlappedResult(comm_.get(), &overlapped, &written, TRUE)) {
+        const DWORD failed = GetLastError();
+        throw SerialError(Device(), SystemMessage(failed), failed);
+      }
+    }
+    if (written < size) {
+      throw SerialError(Device(), "the line takes no more data (timed out)", ERROR_TIMEOUT);
+    }
+  }
+
+  std::string Input() override { return channel_ ? channel_->TakeReceived() : std::string(); }
+
+ private:
+  std::string Device() const { return device_.empty() ? DefaultDevicePath(port_) : device_; }
+
+  [[noreturn]] void Fail(DWORD error, const std::string& what = "") {
+    comm_.Reset();
+    std::string reason = SystemMessage(error);
+    if (!what.empty()) reason = what + " (" + reason + ")";
+    throw SerialError(Device(), reason, static_cast<int>(error));
+  }
+
+  void Open() {
+    if (PortOpen()) return;
+    // No sharing: the port is ours alone while it is open.
+    comm_.Reset(CreateFileW(Utf8ToWide(Device()).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (!comm_.valid()) {
+      const DWORD error = GetLastError();
+      Fail(error,
+           error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? kInUseReason : "");
+    }
+    const HANDLE port = comm_.get();
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (GetFileType(port) != FILE_TYPE_CHAR) Fail(ERROR_INVALID_FUNCTION, "not a serial port");
+    if (!GetCommState(port, &dcb)) Fail(GetLastError(), "not a serial port");
+    if (!SetupComm(port, kReceiveBuffer, kTransmitBuffer)) Fail(GetLastError());
+    Configure(dcb);
+    if (!SetCommState(port, &dcb)) Fail(GetLastError());
+    // Reads take what is there and never wait; a write may wait for the line, but not for ever.
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, kWriteStallMs};
+    if (!SetCommTimeouts(port, &timeouts)) Fail(GetLastError());
+    // Whatever the register said before we came is not a reply.
+    PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    StartReader(DriverHasEvents(port));
+  }
+
+  void Configure(DCB& dcb) const {
+    dcb.BaudRate = settings_.baud;
+    dcb.ByteSize = settings_.dataBits;
+    dcb.Parity = settings_.parity;
+    dcb.StopBits = settings_.stopBits;
+    dcb.fBinary = TRUE;
+    dcb.fParity = settings_.parity != NOPARITY;
+    // A byte with a parity error reads as "?".
+    dcb.fErrorChar = settings_.parity != NOPARITY;
+    dcb.ErrorChar = '?';
+    const bool rtsCts = handshaking_ == kHandshakeRtsCts;
+    dcb.fOutxCtsFlow = rtsCts;
+    dcb.fRtsControl =
+        rtsCts ? RTS_CONTROL_HANDSHAKE : (rts_ ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE);
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fDtrControl = dtr_ ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+  }
+
+  // Waiting for events needs the driver to keep an event mask and the modem lines.
+  static bool DriverHasEvents(HANDLE port) {
+    DWORD lines = 0;
+    return SetCommMask(port, kEventMask) && GetCommModemStatus(port, &lines);
+  }
+
+  void StartReader(bool driverEvents) {
+    stop_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    writeDone_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!stop_.valid() || !writeDone_.valid()) Fail(GetLastError());
+    driverEvents_ = driverEvents;
+    channel_ = std::make_shared<Channel>(loop_, listener_);
+    reader_ = std::thread(Reader(channel_, comm_.get(), stop_.get(), driverEvents));
+  }
+
+  void Close() {
+    if (channel_) channel_->Close();
+    if (stop_.valid()) SetEvent(stop_.get());
+    // A zero mask ends a WaitCommEvent that is waiting.
+    if (driverEvents_ && comm_.valid()) SetCommMask(comm_.get(), 0);
+    if (reader_.joinable()) reader_.join();
+    channel_.reset();
+    comm_.Reset();
+    stop_.Reset();
+    writeDone_.Reset();
+  }
+
+  EventLoop& loop_;
+  CommListener& listener_;
+  int16_t port_ = 1;
+  std::string device_;
+  LineSettings settings_;
+  bool rts_ = false;
+  bool dtr_ = false;
+  int handshaking_ = 0;
+
+  Handle comm_;
+  Handle stop_;
+  Handle writeDone_;
+  bool driverEvents_ = false;
+  std::shared_ptr<Channel> channel_;
+  std::thread reader_;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialPort> MakeSerialPort(EventLoop& loop, CommListener& listener) {
+  return std::make_unique<Win32SerialPort>(loop, listener);
+}
+
+std::string DefaultDevicePath(int16_t port) {
+  return "\\\\.\\COM" + std::to_string(port);
+}
+
+}  // namespace zelmo
