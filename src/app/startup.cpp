@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "app/print_job.h"
+#include "ini/settings_file_check.h"
 #include "sys/paths.h"
 
 namespace zelmo {
@@ -22,6 +23,12 @@ constexpr const char* kLineSettings = "9600,N,8,1";
 [[noreturn]] void ConfigFailure(Bridge& b, const std::string& detail) {
   b.frmMain.MsgBox(std::string(kIniErrorText) + "\r\n" + detail, MsgStyle::kError, "");
   ShutDown(b, ExitStatus::kConfigError);
+}
+
+// A CIniFile error names neither the file nor the system's reason; the file at least is ours to
+// give.
+[[noreturn]] void IniFailure(Bridge& b, const IniError& e) {
+  ConfigFailure(b, b.state.sIniFile + ": " + e.description() + " (" + e.source() + ")");
 }
 
 bool Exists(const fs::path& path) {
@@ -103,7 +110,7 @@ void ConfigureAndOpenPort(Bridge& b) {
     const int16_t port = CheckedPortNumber(b);
     OpenPort(b, port, DevicePathOf(b, port));
   } catch (const IniError& e) {
-    ConfigFailure(b, e.description() + " (" + e.source() + ")");
+    IniFailure(b, e);
   }
 }
 
@@ -134,10 +141,15 @@ void StartUp(Bridge& b) {
   const fs::path iniPath = b.folder / kIniFileName;
   b.state.sIniFile = PathToUtf8(iniPath);
   if (!Exists(iniPath)) WriteDefaultIniFile(b, iniPath);
+  // A file that cannot be settings (binary bytes, a folder, no permission) is refused before
+  // anything reads it as empty settings or writes a section into it.
+  if (const auto problem = SettingsFileProblem(b.state.sIniFile)) {
+    ConfigFailure(b, b.state.sIniFile + ": " + *problem);
+  }
   try {
     ReadSettings(b);
   } catch (const IniError& e) {
-    ConfigFailure(b, e.description() + " (" + e.source() + ")");
+    IniFailure(b, e);
   }
   ConfigureAndOpenPort(b);
   ChooseReceipt(b);

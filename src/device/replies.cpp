@@ -58,6 +58,11 @@ std::string Hex(unsigned char byte) {
   return text;
 }
 
+// Always two digits, for the escapes of OneLogLine.
+std::string Hex2(unsigned char byte) {
+  return byte < 0x10 ? "0" + Hex(byte) : Hex(byte);
+}
+
 }  // namespace
 
 Reply DecodeReplyBytes(std::string_view wire) {
@@ -78,6 +83,20 @@ std::optional<std::string> SerialEventLine(int16_t commEvent, int16_t iSendPos) 
     return line;
   }
   return std::nullopt;
+}
+
+std::string OneLogLine(std::string_view line) {
+  std::string shown;
+  shown.reserve(line.size());
+  for (const char c : line) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x20 && b != 0x7F) {
+      shown += c;
+    } else {
+      shown += "\\x" + Hex2(b);
+    }
+  }
+  return shown;
 }
 
 }  // namespace zelmo

@@ -48,18 +48,32 @@ class Descriptor {
   int fd_;
 };
 
+// A settings file is a plain file. A folder, a pipe or a device (/dev/zero never ends) is not
+// one, and must not be read as one.
+void RequirePlainFile(const struct stat& info, const std::string& path) {
+  if (S_ISDIR(info.st_mode)) ThrowErrno(EISDIR, path);
+  if (!S_ISREG(info.st_mode)) ThrowErrno(EINVAL, path);
+}
+
 // The file's bytes, or nothing when it does not exist. Any other failure (a folder, no
 // permission) throws: a settings file we cannot read must not look like empty settings.
 std::optional<std::string> ReadProfile(const std::string& path) {
-  // Non-blocking, so that a pipe in place of the file cannot hold the program.
+  // Looked at before it is opened: opening a device can itself do something (a serial port
+  // raises its lines).
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    ThrowErrno(errno, path);
+  }
+  RequirePlainFile(info, path);
+  // Non-blocking, so that a pipe put in place of the file meanwhile cannot hold the program.
   Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
     ThrowErrno(errno, path);
   }
-  struct stat info {};
   if (::fstat(file.get(), &info) != 0) ThrowErrno(errno, path);
-  if (S_ISDIR(info.st_mode)) ThrowErrno(EISDIR, path);
+  RequirePlainFile(info, path);
   std::string bytes;
   char chunk[65536];
   for (;;) {
@@ -112,12 +126,20 @@ void SyncFolderOf(const std::string& path) {
   if (dir.get() >= 0) ::fsync(dir.get());
 }
 
+// A file that may not be written stays as it is, although its folder would let a rename replace
+// it: a file without any write bit is read-only, as Windows keeps its read-only flag even for an
+// administrator.
+bool MayWrite(const std::string& target, const struct stat& info) {
+  return (info.st_mode & 0222) != 0 && ::access(target.c_str(), W_OK) == 0;
+}
+
 // Replaces the file's content as one step: the old bytes or the new, never a mix. An existing
 // file keeps its permission bits; a new one gets the usual ones of the process.
 bool ReplaceFile(const std::string& path, std::string_view bytes) {
   const std::string target = WriteTarget(path);
   struct stat old {};
   const bool existed = ::stat(target.c_str(), &old) == 0;
+  if (existed && !MayWrite(target, old)) return false;
   const auto temporary = CreateTemporary(target, existed ? (old.st_mode & 07777) : 0666);
   if (!temporary) return false;
   const int fd = temporary->fd;

@@ -33,18 +33,66 @@ struct LoadFailed : std::runtime_error {
   LoadFailed() : std::runtime_error("receipt cannot be loaded") {}
 };
 
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                   std::ios::binary);
-  if (!in) throw LoadFailed();
-  std::string data;
-  std::vector<char> chunk(1 << 16);
-  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
-    data.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+// The receipt a line at a time. Only the line being read is held, so memory follows the longest
+// line and not the file; and a line with a NUL byte, which can never load, stops the reading as
+// soon as the byte is seen: a file of zeros fails in its first chunk, whatever its size.
+class LineReader {
+ public:
+  explicit LineReader(const std::string& path) {
+    const std::filesystem::path file(std::u8string(path.begin(), path.end()));
+    // A plain file only: a pipe would hold the run before anything is sent, and a device such as
+    // /dev/zero never ends.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) throw LoadFailed();
+    in_.open(file, std::ios::binary);
+    if (!in_) throw LoadFailed();
+    Fill();
+    utf8_ = std::string_view(chunk_).starts_with(kBom);
+    if (utf8_) pos_ = kBom.size();
   }
-  if (in.bad()) throw LoadFailed();
-  return data;
-}
+
+  // The file is UTF-8 (it starts with the byte order mark), not code page 1251.
+  bool utf8() const { return utf8_; }
+
+  // The next line without its end (CR LF or LF; the last line may have none); nothing once the
+  // file is used up.
+  std::optional<std::string> Next() {
+    std::string line;
+    for (;;) {
+      const std::size_t end = chunk_.find('\n', pos_);
+      const std::size_t stop = end == std::string::npos ? chunk_.size() : end;
+      const std::string_view part(chunk_.data() + pos_, stop - pos_);
+      if (part.find('\0') != std::string_view::npos) throw LoadFailed();
+      line += part;
+      pos_ = stop;
+      if (end != std::string::npos) {
+        ++pos_;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+      }
+      if (!Fill()) break;
+    }
+    if (line.empty()) return std::nullopt;
+    return line;
+  }
+
+ private:
+  // The next chunk of the file; false at its end.
+  bool Fill() {
+    chunk_.resize(kChunkSize);
+    in_.read(chunk_.data(), static_cast<std::streamsize>(chunk_.size()));
+    if (in_.bad()) throw LoadFailed();
+    chunk_.resize(static_cast<std::size_t>(in_.gcount()));
+    pos_ = 0;
+    return !chunk_.empty();
+  }
+
+  static constexpr std::size_t kChunkSize = 1 << 16;
+  std::ifstream in_;
+  std::string chunk_;
+  std::size_t pos_ = 0;
+  bool utf8_ = false;
+};
 
 // Cuts lines at every occurrence of the whole delimiter, from the left. The search (KMP) is
 // linear in the line whatever the delimiter, since both come from outside; the table is built
@@ -209,7 +257,6 @@ std::string TaxCode(std::string_view field) {
 
 // The text of one line in UTF-8, whatever the file's encoding.
 std::string LineText(std::string_view raw, bool utf8) {
-  if (raw.find('\0') != std::string_view::npos) throw LoadFailed();
   if (!utf8) return AnsiToUtf8(raw);
   if (!IsValidUtf8(raw)) throw LoadFailed();
   return std::string(raw);
@@ -243,30 +290,12 @@ bool LoadLine(std::string_view text, const FieldSplitter& splitter, ReceiptItem&
   return true;
 }
 
-// The next line without its end (CR LF or LF); the last line may have none.
-std::string_view NextLine(std::string_view data, std::size_t& pos) {
-  const std::size_t end = data.find('\n', pos);
-  if (end == std::string_view::npos) {
-    const std::string_view last = data.substr(pos);
-    pos = data.size();
-    return last;
-  }
-  std::string_view line = data.substr(pos, end - pos);
-  pos = end + 1;
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  return line;
-}
-
 LoadResult Load(const std::string& path, JobState& state, Operator& op) {
-  const std::string file = ReadWholeFile(path);
-  std::string_view data = file;
-  const bool utf8 = data.starts_with(kBom);
-  if (utf8) data.remove_prefix(kBom.size());
-
+  LineReader reader(path);
   const FieldSplitter splitter(state.sDelimiter);
   int16_t lineCount = 0;
-  for (std::size_t pos = 0; pos < data.size();) {
-    const std::string text = LineText(NextLine(data, pos), utf8);
+  while (const std::optional<std::string> raw = reader.Next()) {
+    const std::string text = LineText(*raw, reader.utf8());
     state.aItems.resize(static_cast<std::size_t>(lineCount) + 1);
     ReceiptItem& item = state.aItems.back();
     if (!LoadLine(text, splitter, item, op)) return LoadResult::kRefused;

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "device/replies.h"
 #include "ui/close_requests.h"
 #include "ui/front_end.h"
 
@@ -88,7 +89,7 @@ class ConsoleFrontEnd : public FrontEnd {
   }
 
   void AddEvent(const std::string& line) override {
-    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fprintf(stdout, "%s\n", OneLogLine(line).c_str());
     std::fflush(stdout);
   }
 

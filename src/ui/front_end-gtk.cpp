@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "device/replies.h"
 #include "ui/front_end.h"
 #include "ui/main_window-gtk.h"
 #include "ui/message_box-gtk.h"
@@ -116,7 +117,7 @@ class GtkFrontEnd : public FrontEnd {
   // ListOfEvents is never shown; integrators read its lines on standard output.
   void AddEvent(const std::string& line) override {
     events_.push_back(line);
-    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fprintf(stdout, "%s\n", OneLogLine(line).c_str());
     std::fflush(stdout);
   }
 

@@ -12,6 +12,7 @@
 #include <exception>
 #include <mutex>
 
+#include "device/replies.h"
 #include "sys/wide-win32.h"
 #include "ui/close_requests.h"
 #include "ui/front_end.h"
@@ -184,7 +185,7 @@ class Win32FrontEnd : public FrontEnd {
       const std::wstring wide = Utf8ToWide(line);
       SendMessageW(listOfEvents_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
     }
-    WriteLine(stdout, line);
+    WriteLine(stdout, OneLogLine(line));
   }
 
   void SetPrintEnabled(bool enabled) override {

@@ -1,0 +1,78 @@
+#include "ini/settings_file_check.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "sys/paths.h"
+
+namespace zelmo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+class SettingsFileCheck : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    folder_ = fs::temp_directory_path() / ("zelmo-check-" + std::to_string(random()));
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::optional<std::string> Check(const std::string& bytes) {
+    std::ofstream(folder_ / "Zelmocfg.ini", std::ios::binary) << bytes;
+    return SettingsFileProblem(PathToUtf8(folder_ / "Zelmocfg.ini"));
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(SettingsFileCheck, TextWithShortLinesIsASettingsFile) {
+  const std::string files[] = {
+      "",
+      "[Parametri]\r\nSeriska=1\r\nPrikaziForma=1\r\nDelimiter=;\r\n",
+      "[Parametri]\nSeriska=1",                                // LF, and no line end at the end
+      "[Parametri]\rSeriska=1\r",                              // lone CR
+      "\t[Parametri] \r\n\vDelimiter=\xC6\r\n\f\x1A",          // blanks the engine skips; 1251 text
+      "; " + std::string(kMaxSettingsLine - 2, 'x') + "\r\n",  // the longest line taken
+      std::string(kMaxSettingsLine, 'x') + "\r\n" + std::string(kMaxSettingsLine, 'y'),
+  };
+  for (const std::string& file : files) {
+    SCOPED_TRACE(::testing::PrintToString(file.substr(0, 60)));
+    EXPECT_EQ(Check(file), std::nullopt);
+  }
+}
+
+TEST_F(SettingsFileCheck, BinaryBytesOrALongLineAreRefusedWithTheLine) {
+  struct Case {
+    std::string bytes, problem;
+  } cases[] = {
+      {"[Parametri]\r\nSeriska=1\0\r\n"s, "line 2 holds the byte 00h, which is not text"},
+      {"\x01junk", "line 1 holds the byte 01h, which is not text"},
+      {"a\nb\nc\x1B[2J", "line 3 holds the byte 1Bh, which is not text"},
+      // Saved as UTF-16 by an editor: every other byte is a NUL.
+      {"\xFF\xFE[\0P\0"s, "line 1 holds the byte 00h, which is not text"},
+      {"[Parametri]\r\nDelimiter=" + std::string(1'000'000, ';') + "\r\n",
+       "line 2 is longer than 1024 bytes"},
+      {std::string(kMaxSettingsLine + 1, 'x'), "line 1 is longer than 1024 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.problem);
+    EXPECT_EQ(Check(c.bytes), c.problem);
+  }
+}
+
+TEST_F(SettingsFileCheck, AFileThatCannotBeReadIsRefusedInTheSystemsWords) {
+  fs::create_directory(folder_ / "folder");
+  EXPECT_EQ(SettingsFileProblem(PathToUtf8(folder_ / "folder")),
+            std::make_error_code(std::errc::is_a_directory).message());
+  EXPECT_NE(SettingsFileProblem(PathToUtf8(folder_ / "missing.ini")), std::nullopt);
+}
+
+}  // namespace
+}  // namespace zelmo
