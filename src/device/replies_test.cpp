@@ -91,5 +91,21 @@ TEST(SerialEventTest, NoLineForReceiveAndUnknownEvents) {
   }
 }
 
+TEST(OneLogLineTest, ControlBytesOfAReplyCannotBreakOrCutTheLine) {
+  struct Case {
+    std::string line, shown;
+  } cases[] = {
+      {"ACK", "ACK"},
+      {"KOD= A-\n", "KOD= A-\\x0A"},
+      {std::string("KOD= 0-\0after", 13), "KOD= 0-\\x00after"},
+      {"KOD= D-\r\x1B[2J\x7F", "KOD= D-\\x0D\\x1B[2J\\x7F"},
+      {"KOD= FF-я\tб", "KOD= FF-я\\x09б"},  // Cyrillic text stays as it is
+      {"3 (Change in the CTS line.)12", "3 (Change in the CTS line.)12"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(OneLogLine(c.line), c.shown);
+  }
+}
+
 }  // namespace
 }  // namespace zelmo
