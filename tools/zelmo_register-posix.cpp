@@ -123,22 +123,27 @@ class SymbolicLink {
   std::string link_;
 };
 
-// Spaces bytes out as a line at `baud` would carry them; at once when `baud` is 0.
+// Spaces bytes out as a line at `baud` would carry them; at once when `baud` is 0. A byte's slot
+// follows the previous one, or the moment the byte was to hand if the line was idle then: a
+// sleep that wakes late does not push back the bytes after it, so a long job keeps the line's
+// own pace instead of adding up every late wake-up.
 class Pacer {
  public:
+  using Clock = std::chrono::steady_clock;
+
   explicit Pacer(long baud)
       : byteTime_(baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / baud)
                            : std::chrono::nanoseconds(0)) {}
-  void NextByte() {
+  void NextByte(Clock::time_point toHand) {
     if (byteTime_.count() == 0) return;
-    slot_ = std::max(slot_, std::chrono::steady_clock::now()) + byteTime_;
+    slot_ = std::max(slot_, toHand) + byteTime_;
     std::this_thread::sleep_until(slot_);
   }
   bool paced() const { return byteTime_.count() != 0; }
 
  private:
   std::chrono::nanoseconds byteTime_;
-  std::chrono::steady_clock::time_point slot_{};
+  Clock::time_point slot_{};
 };
 
 class Register {
@@ -193,11 +198,12 @@ class Register {
 
   // Returns an exit status when the session is over.
   std::optional<int> Take(const char* bytes, size_t size) {
+    const auto received = Pacer::Clock::now();
     Record(bytes, size);
     line_.ReleaseHold();
     if (hangUpDue_) return HangUp();
     for (size_t i = 0; i < size; ++i) {
-      receiving_.NextByte();
+      receiving_.NextByte(received);
       const Answer answer = engine_.Take(bytes[i]);
       if (options_.verbose && !answer.log.empty()) {
         std::cerr << "zelmo-register: " << answer.log << std::endl;
@@ -218,9 +224,10 @@ class Register {
 
   // False when the bridge is gone.
   bool Send(const std::string& bytes) {
+    const auto ready = Pacer::Clock::now();
     const size_t chunk = sending_.paced() ? 1 : bytes.size();
     for (size_t done = 0; done < bytes.size();) {
-      sending_.NextByte();
+      sending_.NextByte(ready);
       const ssize_t n = write(line_.fd, bytes.data() + done, std::min(chunk, bytes.size() - done));
       if (n > 0) {
         done += static_cast<size_t>(n);

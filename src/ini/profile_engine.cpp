@@ -72,7 +72,7 @@ struct Line {
 
 size_t LineBreakLength(std::string_view text, size_t at) {
   if (at >= text.size()) return 0;
-  return text.compare(at, 2, "\r\n") == 0 ? 2 : 1;
+  return text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
 }
 
 void ParseContent(std::string_view text, Line& line) {
@@ -95,13 +95,34 @@ void ParseContent(std::string_view text, Line& line) {
   }
 }
 
-Line ParseLine(std::string_view text, size_t begin) {
+// Where the line starting at `begin` ends, before its line break. A plain loop: find_first_of
+// calls memchr over its set for every byte, and this runs over every line of the file on each
+// lookup.
+size_t ContentEnd(std::string_view text, size_t begin) {
+  size_t end = begin;
+  while (end < text.size() && !IsLineBreak(text[end])) ++end;
+  return end;
+}
+
+// The line's extent only; its content is not looked at and its kind is left blank.
+Line LineBounds(std::string_view text, size_t begin) {
   Line line;
   line.begin = begin;
-  line.contentEnd = std::min(text.find_first_of("\r\n", begin), text.size());
+  line.contentEnd = ContentEnd(text, begin);
   line.end = line.contentEnd + LineBreakLength(text, line.contentEnd);
+  return line;
+}
+
+Line ParseLine(std::string_view text, size_t begin) {
+  Line line = LineBounds(text, begin);
   ParseContent(text, line);
   return line;
+}
+
+// Only a line whose first byte after its blanks is "[" can be a section header.
+bool MayStartSection(std::string_view text, size_t begin) {
+  while (begin < text.size() && IsBlank(text[begin]) && !IsLineBreak(text[begin])) ++begin;
+  return begin < text.size() && text[begin] == '[';
 }
 
 // A section from its header to the next header. The lines before the first header form one
@@ -118,7 +139,8 @@ template <typename Visit>
 void ForEachSection(std::string_view text, Visit&& visit) {
   SectionSpan current;
   for (size_t at = 0; at < text.size();) {
-    const Line line = ParseLine(text, at);
+    // Looking for headers only: the other lines are stepped over unparsed.
+    const Line line = MayStartSection(text, at) ? ParseLine(text, at) : LineBounds(text, at);
     if (line.kind == LineKind::kSection) {
       current.end = line.begin;
       if (!visit(current)) return;
