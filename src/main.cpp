@@ -2,6 +2,7 @@
 // configured serial port, then ends with a status the point-of-sale program can act on.
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -76,6 +77,10 @@ int main(int argc, char** argv) {
   zelmo::FrmMain frmMain(*ui, end, options.folder, [&loop](zelmo::CommListener& listener) {
     return zelmo::MakeSerialPort(loop, listener);
   });
-  ui->Run(frmMain.Handlers());
+  try {
+    ui->Run(frmMain.Handlers());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zelmo: %s\n", e.what());
+  }
   end.End(zelmo::ExitStatus::kOther);
 }
