@@ -57,7 +57,7 @@ bool SameName(std::string_view a, std::string_view b) {
          });
 }
 
-enum class LineKind { kBlank, kSection, kKey, kComment, kText };
+enum class LineKind { kBlank, kSection, kKey };
 
 // One line of the file, as offsets into its text plus what it means.
 struct Line {
@@ -67,7 +67,9 @@ struct Line {
   LineKind kind = LineKind::kBlank;
   std::string_view name;   // sections and keys
   std::string_view value;  // keys
-  size_t valueBegin = 0;   // keys: the first byte after "=" and its blanks
+  bool hasValue = false;   // keys: the line has an "="
+  size_t nameEnd = 0;      // keys: just after the name
+  size_t valueBegin = 0;   // keys with a value: the first byte after "=" and its blanks
 };
 
 size_t LineBreakLength(std::string_view text, size_t at) {
@@ -75,6 +77,13 @@ size_t LineBreakLength(std::string_view text, size_t at) {
   return text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
 }
 
+size_t OffsetOf(std::string_view text, std::string_view part) {
+  return static_cast<size_t>(part.data() - text.data());
+}
+
+// Any line that is neither blank nor a header is a key, comments included: "k" alone is a key
+// without a value, ";k=1" a key named ";k". Lists leave both out, but they can be asked for,
+// written and deleted by name.
 void ParseContent(std::string_view text, Line& line) {
   const std::string_view content = Trim(text.substr(line.begin, line.contentEnd - line.begin));
   if (content.empty()) return;
@@ -82,17 +91,17 @@ void ParseContent(std::string_view text, Line& line) {
   if (content.front() == '[' && close != std::string_view::npos) {
     line.kind = LineKind::kSection;
     line.name = CutAtNul(Trim(content.substr(1, close - 1)));
-  } else if (content.front() == ';') {
-    line.kind = LineKind::kComment;
-  } else if (const size_t equals = content.find('='); equals != std::string_view::npos) {
-    const std::string_view value = TrimLeft(content.substr(equals + 1));
-    line.kind = LineKind::kKey;
-    line.name = CutAtNul(Trim(content.substr(0, equals)));
-    line.value = CutAtNul(value);
-    line.valueBegin = static_cast<size_t>(value.data() - text.data());
-  } else {
-    line.kind = LineKind::kText;
+    return;
   }
+  line.kind = LineKind::kKey;
+  const size_t equals = content.find('=');
+  line.name = CutAtNul(Trim(content.substr(0, equals)));
+  line.nameEnd = OffsetOf(text, line.name) + line.name.size();
+  if (equals == std::string_view::npos) return;
+  const std::string_view value = TrimLeft(content.substr(equals + 1));
+  line.hasValue = true;
+  line.value = CutAtNul(value);
+  line.valueBegin = OffsetOf(text, value);
 }
 
 // Where the line starting at `begin` ends, before its line break. A plain loop: find_first_of
@@ -237,12 +246,16 @@ uint32_t ListSectionNames(std::string_view text, std::span<char> buffer) {
   return list.Finish();
 }
 
+// Keys without a value and comments are keys that are never listed.
+bool IsListed(const Line& line) {
+  return line.kind == LineKind::kKey && line.hasValue && !line.name.starts_with(';');
+}
+
 uint32_t ListKeyNames(std::string_view text, std::string_view section, std::span<char> buffer) {
   NameList list(buffer);
   if (const auto span = FindSection(text, section)) {
-    ForEachBodyLine(text, *span, [&](const Line& line) {
-      return line.kind != LineKind::kKey || list.Add(line.name);
-    });
+    ForEachBodyLine(text, *span,
+                    [&](const Line& line) { return !IsListed(line) || list.Add(line.name); });
   }
   return list.Finish();
 }
@@ -303,6 +316,18 @@ std::string KeyLine(std::string_view key, std::string_view value) {
   return line;
 }
 
+// The key's line keeps its name as the file spells it; only what follows the name changes.
+bool SetInLine(std::string& bytes, const Line& line, std::string_view value) {
+  if (!line.hasValue) {
+    bytes.replace(line.nameEnd, line.contentEnd - line.nameEnd, "=" + std::string(value));
+    return true;
+  }
+  const size_t length = line.contentEnd - line.valueBegin;
+  if (line.value == value || bytes.compare(line.valueBegin, length, value) == 0) return false;
+  bytes.replace(line.valueBegin, length, value);
+  return true;
+}
+
 }  // namespace
 
 uint32_t ProfileText::GetString(const char* section, const char* key, const char* defaultText,
@@ -312,13 +337,16 @@ uint32_t ProfileText::GetString(const char* section, const char* key, const char
   if (buffer.size() == 1) return CopyValue("", buffer);
   if (!section) return ListSectionNames(bytes_, buffer);
   if (!key) {
-    const uint32_t n = ListKeyNames(bytes_, Trim(section), buffer);
+    // The section of a list read is taken as given: blanks around it are part of the name.
+    const uint32_t n = ListKeyNames(bytes_, section, buffer);
     return buffer[0] == '\0' ? CopyValue(fallback, buffer) : n;
   }
   std::optional<Line> found;
   if (const auto span = FindSection(bytes_, Trim(section)))
     found = FindKey(bytes_, *span, Trim(key));
-  return CopyValue(found ? found->value : WithoutTrailingSpaces(fallback), buffer);
+  // A key without a value reads as a missing one, and hides any later key of its name.
+  const bool hasValue = found && found->hasValue;
+  return CopyValue(hasValue ? found->value : WithoutTrailingSpaces(fallback), buffer);
 }
 
 uint32_t ProfileText::GetInt(const char* section, const char* key, int32_t defaultNumber) const {
@@ -332,27 +360,25 @@ uint32_t ProfileText::GetInt(const char* section, const char* key, int32_t defau
 ProfileText::WriteResult ProfileText::Write(const char* section, const char* key,
                                             const char* text) {
   if (!section) return {};
-  if (!key) return {true, DeleteSection(Trim(section))};
-  if (!text) return {true, DeleteKey(Trim(section), Trim(key))};
-  return {true, SetValue(Trim(section), Trim(key), Trim(text))};
+  // Deletes take the names as given; a set drops the blanks around the names and those before
+  // the value, and keeps those after it.
+  if (!key) return {true, DeleteSection(section)};
+  if (!text) return {true, DeleteKey(section, key)};
+  return {true, SetValue(Trim(section), Trim(key), TrimLeft(text))};
 }
 
 bool ProfileText::SetValue(std::string_view section, std::string_view key, std::string_view value) {
   const auto span = FindSection(bytes_, section);
   if (!span) {
-    std::string added;
-    if (!bytes_.empty()) added = IsLineBreak(bytes_.back()) ? "\r\n" : "\r\n\r\n";
+    // A line end first only where the last line has none; no blank line before the header.
+    std::string added = bytes_.empty() || IsLineBreak(bytes_.back()) ? "" : "\r\n";
     added += '[';
     added += section;
     added += "]\r\n" + KeyLine(key, value) + "\r\n";
     bytes_ += added;
     return true;
   }
-  if (const auto line = FindKey(bytes_, *span, key)) {
-    if (line->value == value) return false;
-    bytes_.replace(line->valueBegin, line->contentEnd - line->valueBegin, value);
-    return true;
-  }
+  if (const auto line = FindKey(bytes_, *span, key)) return SetInLine(bytes_, *line, value);
   const size_t at = EndOfEntries(bytes_, *span);
   const bool lineOpen = at > 0 && !IsLineBreak(bytes_[at - 1]);
   bytes_.insert(at, (lineOpen ? "\r\n" : "") + KeyLine(key, value) + "\r\n");

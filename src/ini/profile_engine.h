@@ -5,15 +5,20 @@
 // - A line ends at CR LF, LF or a lone CR; the last line may have no line end.
 // - "[name]" starts a section (text after the last "]" is ignored). Lines before the first
 //   section header belong to a section without a name, reached with the empty section name.
-// - "name=value" is a key; the first "=" splits it. A line starting with ";" is a comment and a
-//   line without "=" is kept text: neither is ever a key.
-// - Blanks around section names, key names and values do not count (space, tab, CR, LF, VT, FF
-//   and the DOS end-of-file byte 1Ah). Names compare without regard to letter case, Cyrillic
-//   included. A NUL byte ends a name or a value, as in a C string.
-// - With two sections of one name, lookups and writes use the first; both are listed.
+// - Every other line that is not blank is a key. "name=value": the first "=" splits it. A line
+//   without "=" is a key without a value: it reads as missing and hides any later key of its
+//   name. A line starting with ";" is a key like any other (";k=1" is the key ";k"). Neither of
+//   these two is ever listed, but both are found, written and deleted by name.
+// - Blanks around section names, key names and values in the file do not count (space, tab, CR,
+//   LF, VT, FF and the DOS end-of-file byte 1Ah). Names compare without regard to letter case,
+//   Cyrillic included. A NUL byte ends a name or a value, as in a C string.
+// - Names asked for: a lookup drops the blanks around them, a list read and a delete take them as
+//   given, a set drops them and the blanks before the value (those after it are written).
+// - Of two sections of one name, lookups, writes and section deletes use the first; a key delete
+//   looks into each in turn; both are listed. Of two keys of one name the first counts.
 // - One pair of quotes (" or ') around a value is removed when it is read.
 // Writes change only the lines they concern, every other byte stays as it was; the lines we add
-// end with CR LF.
+// end with CR LF, and a new section follows the last line without a blank line before it.
 #pragma once
 
 #include <cstdint>

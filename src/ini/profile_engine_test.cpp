@@ -57,8 +57,11 @@ TEST(ProfileText, LookupFollowsTheWindowsRules) {
       {"a lone quote kept", "[S]\r\na=\"\r\n", "S", "a", "\""},
       {"semicolon inside a value", "[S]\r\nk=v ; note\r\n", "S", "k", "v ; note"},
       {"first = splits", "[S]\r\nk=a=b\r\n", "S", "k", "a=b"},
-      {"comment is not a key", "[S]\r\n;k=1\r\n", "S", ";k", ""},
-      {"line without = is not a key", "[S]\r\nk\r\nk=2\r\n", "S", "k", "2"},
+      {"comment line asked for by name", "[S]\r\n ;k = 1\r\n", "S", ";k", "1"},
+      {"comment line, blank inside its name", "[S]\r\n; k=1\r\n", "S", ";k", ""},
+      {"line without = hides a later key", "[S]\r\nk\r\nk=2\r\n", "S", "k", ""},
+      {"first of two keys", "[S]\r\nk=1\r\nk=2\r\n", "S", "k", "1"},
+      {"empty key name", "[S]\r\n=3\r\n", "S", " ", "3"},
       {"only the first of two sections", "[S]\r\na=1\r\n[s]\r\nb=2\r\n", "S", "b", ""},
       {"the first section wins", "[S]\r\na=1\r\n[S]\r\na=2\r\n", "S", "a", "1"},
       {"text after the header", "[S] ; the port\r\na=1\r\n", "S", "a", "1"},
@@ -97,11 +100,15 @@ TEST(ProfileText, ValueIsCutToTheBuffer) {
 
 TEST(ProfileText, DefaultTextStandsInForAMissingKey) {
   std::array<char, 16> buffer{};
-  ProfileText text("[S]\r\na=1\r\n");
+  ProfileText text("[S]\r\na=1\r\nc\r\ne=\r\n");
   EXPECT_EQ(text.GetString("S", "b", "none  ", buffer), 4u);
   EXPECT_STREQ(buffer.data(), "none");
   EXPECT_EQ(text.GetString("S", "a", "none", buffer), 1u);
   EXPECT_STREQ(buffer.data(), "1");
+  EXPECT_EQ(text.GetString("S", "c", "none ", buffer), 4u);  // no "=": no value at all
+  EXPECT_STREQ(buffer.data(), "none");
+  EXPECT_EQ(text.GetString("S", "e", "none", buffer), 0u);  // an empty value is a value
+  EXPECT_STREQ(buffer.data(), "");
 }
 
 TEST(ProfileText, ListsHoldKeysAndSectionsInFileOrder) {
@@ -109,7 +116,9 @@ TEST(ProfileText, ListsHoldKeysAndSectionsInFileOrder) {
       "top=0\r\n[A]\r\n;c=1\r\nx=1\r\nplain\r\n\r\n Y = "
       "2\r\n=3\r\n[B]\r\nz=1\r\n[]\r\n[a]\r\nw=1\r\n";
   EXPECT_EQ(List(file, "A"), "x\0Y\0\0"s);  // comments and lines without = left out
-  EXPECT_EQ(List(file, " a "), "x\0Y\0\0"s);
+  EXPECT_EQ(List(file, "a"), "x\0Y\0\0"s);
+  EXPECT_EQ(List(file, " a "), "");  // the section of a list read is taken as given
+  EXPECT_EQ(List("[S]\r\na=1\r\na=2\r\nx;y=3\r\n", "S"), "a\0a\0x;y\0"s);
   EXPECT_EQ(List(file, "B"), "z\0"s);
   EXPECT_EQ(List(file, "C"), "");
   EXPECT_EQ(List(file, nullptr), "A\0B\0a\0"s);  // duplicates listed, nameless ones not
@@ -174,9 +183,13 @@ TEST(ProfileText, WritesChangeOnlyTheirLines) {
        "3", "; settings\r\n[Parametri]\r\nSeriska = 3\r\nClear=0\n\n[B]\rx=1"},
       {"the file's spelling of names stays", "[Param]\r\nSeriska=1\r\n", "PARAM", "SERISKA", "3",
        "[Param]\r\nSeriska=3\r\n"},
-      {"blanks around what is written are trimmed", "[Param]\r\nSeriska=1\r\n", " Param ",
-       " Seriska ", "  3\t", "[Param]\r\nSeriska=3\r\n"},
+      {"blanks around names and before the value dropped, after it kept",
+       "[Param]\r\nSeriska=1\r\n", " Param\v", "\x1a Seriska ", " \r\n3 \t",
+       "[Param]\r\nSeriska=3 \t\r\n"},
       {"same value changes nothing", "[A]\r\nx = 1 \r\n", "A", "x", "1", "[A]\r\nx = 1 \r\n"},
+      {"same bytes change nothing", "[A]\r\nx=1 \r\n", "A", "x", "1 ", "[A]\r\nx=1 \r\n"},
+      {"new key keeps the blanks after its value", "[A]\r\n", "A", "new", "  v \t",
+       "[A]\r\nnew=v \t\r\n"},
       {"empty value", "[A]\r\nx=1\r\n", "A", "x", "", "[A]\r\nx=\r\n"},
       {"new key after the last entry, before the blank line", "[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n",
        "A", "z", "3", "[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\n"},
@@ -187,16 +200,27 @@ TEST(ProfileText, WritesChangeOnlyTheirLines) {
       {"key ends the file", "[A]\nx=1", "A", "z", "3", "[A]\nx=1\r\nz=3\r\n"},
       {"new key into the first of two sections", "[A]\r\nx=1\r\n[a]\r\ny=2\r\n", "A", "y", "5",
        "[A]\r\nx=1\r\ny=5\r\n[a]\r\ny=2\r\n"},
-      {"a line without = is left alone", "[A]\r\nx\r\n", "A", "x", "1", "[A]\r\nx\r\nx=1\r\n"},
+      {"a line without = gets its value in place", "[A]\r\n  x  \r\nx=2\r\n", "A", "X", "1",
+       "[A]\r\n  x=1\r\nx=2\r\n"},
+      {"a comment line written by name", "[A]\r\n;c=1\r\nx=2\r\n", "A", ";c", "5",
+       "[A]\r\n;c=5\r\nx=2\r\n"},
+      {"a comment line without =", "[A]\r\n;c\n", "A", ";c", "2", "[A]\r\n;c=2\n"},
       {"CR line ends kept", "[A]\rx=1\r", "A", "x", "2", "[A]\rx=2\r"},
-      {"new section after an empty line", "[A]\r\nx=1\r\n", "B", "y", "2",
-       "[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n"},
-      {"new section, no final line end", "[A]\nx=1", "B", "y", "2",
-       "[A]\nx=1\r\n\r\n[B]\r\ny=2\r\n"},
+      {"new section right after the last line", "[A]\r\nx=1\r\n", "B", "y", "2",
+       "[A]\r\nx=1\r\n[B]\r\ny=2\r\n"},
+      {"new section, LF line end", "[A]\nx=1\n", "B", "y", "2", "[A]\nx=1\n[B]\r\ny=2\r\n"},
+      {"new section, no final line end", "[A]\nx=1", "B", "y", "2", "[A]\nx=1\r\n[B]\r\ny=2\r\n"},
+      {"blank section name is the nameless one", "[A]\r\n", " ", "k", "v", "k=v\r\n[A]\r\n"},
       {"new section in an empty file", "", "B", "y", "2", "[B]\r\ny=2\r\n"},
       {"delete key", "[A]\r\nx=1\r\ny=2\r\n", "A", "x", nullptr, "[A]\r\ny=2\r\n"},
-      {"delete key, names trimmed and without case", "[A]\r\nx=1\r\n", " a ", " X ", nullptr,
-       "[A]\r\n"},
+      {"delete key, names without case", "[A]\r\nx=1\r\n", "a", "X", nullptr, "[A]\r\n"},
+      {"delete key, blanks around the key are part of it", "[A]\r\nx=1\r\n", "A", " x", nullptr,
+       "[A]\r\nx=1\r\n"},
+      {"delete key, blanks around the section are part of it", "[A]\r\nx=1\r\n", "A ", "x", nullptr,
+       "[A]\r\nx=1\r\n"},
+      {"delete a line without =", "[A]\r\nx\r\nx=2\r\n", "A", "x", nullptr, "[A]\r\nx=2\r\n"},
+      {"delete a comment line by name", "[A]\r\n;c=1\r\nx=2\r\n", "A", ";c", nullptr,
+       "[A]\r\nx=2\r\n"},
       {"delete a missing key", "[A]\r\nx=1\r\n", "A", "y", nullptr, "[A]\r\nx=1\r\n"},
       {"delete looks into a later section of the name", "[A]\r\nx=1\r\n[A]\r\ny=2", "A", "y",
        nullptr, "[A]\r\nx=1\r\n[A]\r\n"},
@@ -205,6 +229,10 @@ TEST(ProfileText, WritesChangeOnlyTheirLines) {
       {"delete the last section", "[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n", "B", nullptr, "ignored",
        "[A]\r\nx=1\r\n\r\n"},
       {"delete a missing section", "[A]\r\nx=1\r\n", "C", nullptr, nullptr, "[A]\r\nx=1\r\n"},
+      {"delete section, blanks are part of the name", "[A]\r\nx=1\r\n", " A ", nullptr, nullptr,
+       "[A]\r\nx=1\r\n"},
+      {"delete the first of two sections", "[A]\r\nx=1\r\n[B]\r\n[a]\r\ny=2\r\n", "A", nullptr,
+       nullptr, "[B]\r\n[a]\r\ny=2\r\n"},
   };
   for (const auto& c : cases) {
     ProfileText text(c.before);

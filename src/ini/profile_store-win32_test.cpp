@@ -15,6 +15,7 @@
 
 #include "ini/profile_engine.h"
 #include "ini/profile_store.h"
+#include "ini/under_wine_test.h"
 #include "sys/paths.h"
 #include "text/cp1251.h"
 
@@ -108,6 +109,10 @@ const Query kQueries[] = {
     {"blanks around names and values", "  [ Parametri ]  \r\n\t Seriska  =  2 4 \r\n", "Parametri",
      "Seriska"},
     {"blanks in the names asked", "[Parametri]\r\nSeriska=2\r\n", " Parametri\t", " Seriska "},
+    {"other blanks in the names asked", "[Parametri]\r\nSeriska=2\r\n", "\x1aParametri\v",
+     "\fSeriska\x1a"},
+    {"A0h is no blank", "[Parametri]\r\nSeriska=2\r\n", "Parametri", "Seriska\xa0"},
+    {"blanks around a list's section", "[Parametri]\r\nSeriska=2\r\n", " Parametri", nullptr, 8192},
     {"tab and blank inside a value stay", "[S]\r\nk=a \t b\r\n", "S", "k"},
     {"double quotes", "[S]\r\na=\" x \"\r\n", "S", "a"},
     {"single quotes", "[S]\r\na='x'\r\n", "S", "a"},
@@ -119,10 +124,21 @@ const Query kQueries[] = {
     {"letter case of names", "[Parametri]\r\nSeriska=2\r\n", "PARAMETRI", "seriska"},
     {"semicolon inside a value", "[S]\r\nk=v ; note\r\n", "S", "k"},
     {"first = splits", "[S]\r\nk=a=b\r\n", "S", "k"},
-    {"comment line is no key", "[S]\r\n;k=1\r\n", "S", ";k"},
+    {"comment line asked for by name", "[S]\r\n ;k = 1\r\n", "S", ";k"},
+    {"comment line with a blank in its name", "[S]\r\n; k=1\r\n", "S", ";k"},
+    {"comment line without =", "[S]\r\n;k\r\n", "S", ";k", 255, "none"},
     {"comment line in a key list", "[S]\r\n;c=1\r\nx=1\r\n", "S", nullptr, 8192},
     {"line without =", "[S]\r\nk\r\nk=2\r\n", "S", "k"},
+    {"line without = with blanks", "[S]\r\n  k  \r\nk=2\r\n", "S", "k", 255, "none  "},
     {"line without = in a key list", "[S]\r\nplain\r\nx=1\r\n", "S", nullptr, 8192},
+    {"line without = and its key in a list", "[S]\r\nk\r\nk=2\r\nx=1\r\n", "S", nullptr, 8192},
+    {"line without = before any header", "junk\r\na=1\r\n[S]\r\n", "", "junk", 255, "none"},
+    {"header without ] is a line without =", "[S\r\na=1\r\n", "", "[S", 255, "none"},
+    {"two keys of one name", "[S]\r\nk=1\r\nk=2\r\n", "S", "k"},
+    {"two keys of one name in a list", "[S]\r\nk=1\r\nk=2\r\n", "S", nullptr, 8192},
+    {"semicolon inside a key name", "[S]\r\nx;y=1\r\n", "S", nullptr, 8192},
+    {"empty key name asked", "[S]\r\n=3\r\n", "S", " "},
+    {"section name starting with ;", "[;A]\r\nk=1\r\n[B]\r\n", nullptr, nullptr, 8192},
     {"empty key name in a key list", "[S]\r\nx=1\r\n=3\r\ny=2\r\n", "S", nullptr, 8192},
     {"two sections of one name: lookup", "[S]\r\na=1\r\n[s]\r\nb=2\r\n", "S", "b"},
     {"two sections of one name: the first wins", "[S]\r\na=1\r\n[S]\r\na=2\r\n", "S", "a"},
@@ -207,9 +223,15 @@ TEST(ProfileStoreWin32, Kernel32AndOurEngineWriteFilesThatReadAlike) {
       {"blanks around what is written", "[P]\r\nk=1\r\n", " P ", " k ", "  3\t"},
       {"new key", "[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n", "A", "z", "3"},
       {"new key into the first of two sections", "[A]\r\nx=1\r\n[a]\r\ny=2\r\n", "A", "y", "5"},
-      {"a line without = stays no key", "[A]\r\nx\r\n", "A", "x", "1"},
+      {"a line without = gets the value", "[A]\r\nx\r\n", "A", "x", "1"},
+      {"a line without = and a later key", "[A]\r\n x \r\nx=2\r\ny=3\r\n", "A", "X", "1"},
+      {"delete a line without =", "[A]\r\nx\r\nx=2\r\n", "A", "x", nullptr},
+      {"trailing blanks of the value", "[A]\r\nx=1\r\n", "A", "new", "  v \t"},
       {"new section", "[A]\r\nx=1", "B", "y", "2"},
-      {"delete key", "[A]\r\nx=1\r\ny=2\r\n", " a ", " X ", nullptr},
+      {"delete key", "[A]\r\nx=1\r\ny=2\r\n", "a", "X", nullptr},
+      {"delete key, blanks around the key", "[A]\r\nx=1\r\ny=2\r\n", "A", " x ", nullptr},
+      {"delete key, blanks around the section", "[A]\r\nx=1\r\ny=2\r\n", " A", "x", nullptr},
+      {"delete section, blanks around it", "[A]\r\nx=1\r\n[B]\r\ny=2\r\n", "A ", nullptr, nullptr},
       {"delete key from a later section of the name", "[A]\r\nx=1\r\n[A]\r\ny=2", "A", "y",
        nullptr},
       {"delete section", "[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n", "a", nullptr, nullptr},
@@ -226,6 +248,59 @@ TEST(ProfileStoreWin32, Kernel32AndOurEngineWriteFilesThatReadAlike) {
     EXPECT_TRUE(text.Write(w.section, w.key, w.text).done) << w.what;
     WriteBytes(byEngine, text.bytes());
     EXPECT_EQ(Contents(byEngine), Contents(byKernel32)) << w.what;
+  }
+}
+
+// On a tidy file (CR LF line ends, no blanks around "=", no blank lines) kernel32 and our engine
+// write the same bytes; elsewhere Wine's kernel32 rewrites the whole file and ours keeps it.
+TEST(ProfileStoreWin32, Kernel32AndOurEngineWriteTheSameBytesToATidyFile) {
+  const Write writes[] = {
+      {"comment line written by name", "[A]\r\n;c=1\r\nx=1\r\n", "A", ";c", "5"},
+      {"comment line deleted by name", "[A]\r\n;c=1\r\nx=1\r\n", "A", ";c", nullptr},
+      {"line without = gets the value", "[A]\r\nx\r\nx=2\r\n", "A", "x", "1"},
+      {"line without = deleted", "[A]\r\nx\r\nx=2\r\n", "A", "x", nullptr},
+      {"delete key, blanks around the key", "[A]\r\nx=1\r\n", "A", " x", nullptr},
+      {"delete key, blanks around the section", "[A]\r\nx=1\r\n", "A ", "x", nullptr},
+      {"delete section, blanks around it", "[A]\r\nx=1\r\n[B]\r\n", " A ", nullptr, nullptr},
+      {"delete the first of two sections", "[A]\r\nx=1\r\n[B]\r\n[a]\r\ny=2\r\n", "A", nullptr,
+       nullptr},
+      {"delete key from a later section of the name", "[A]\r\nx=1\r\n[A]\r\ny=2\r\n", "a", "Y",
+       nullptr},
+      {"new section", "[A]\r\nx=1\r\n", "B", "y", "2"},
+      {"new section, no final line end", "[A]\r\nx=1", "B", "y", "2"},
+      {"new section in an empty file", "", "B", "y", "2"},
+      {"blank section name is the nameless one", "[A]\r\n", " ", "k", "v"},
+      {"new key keeps the blanks after its value", "[A]\r\nx=1\r\n", "A", "new", "  v \t"},
+      {"update keeps the blanks after the value", "[A]\r\nx=1\r\n", "A", "x", "\t v "},
+      {"update trims the names", "[Param]\r\nSeriska=1\r\n", " PARAM\t", "\vSERISKA ", "3"},
+      {"new key into the first of two sections", "[A]\r\nx=1\r\n[a]\r\ny=2\r\n", "A", "y", "5"},
+      {"same value", "[A]\r\nx=1\r\n", "A", "x", "1"},
+  };
+  TempFolder folder;
+  const std::string path = folder / "tidy.ini";
+  for (const auto& w : writes) {
+    WriteBytes(path, w.before);
+    EXPECT_TRUE(PlatformProfileStore().WriteString(w.section, w.key, w.text, path)) << w.what;
+    PlatformProfileStore().WriteString(nullptr, nullptr, nullptr, path);
+    ProfileText text(w.before);
+    EXPECT_TRUE(text.Write(w.section, w.key, w.text).done) << w.what;
+    EXPECT_EQ(text.bytes(), ReadBytes(path)) << w.what;
+  }
+}
+
+// Windows compares Cyrillic names without letter case, as our engine does; Wine's kernel32 only
+// ASCII ones, so under Wine there is nothing to compare with.
+TEST(ProfileStoreWin32, Kernel32AndOurEngineIgnoreCyrillicLetterCase) {
+  if (UnderWine()) GTEST_SKIP() << "Wine's kernel32 ignores letter case in ASCII names only";
+  TempFolder folder;
+  const std::string path = folder / "c.ini";
+  const std::string file = Utf8ToAnsi("[Параметри]\r\nЗбор=1\r\nЃЅЈЉЊЌЏ=2\r\n");
+  WriteBytes(path, file);
+  for (const char* key : {"збор", "ЗБОР", "ѓѕјљњќџ"}) {
+    const std::string section = Utf8ToAnsi("ПАРАМЕТРИ"), name = Utf8ToAnsi(key);
+    EXPECT_EQ(FromEngine(file, section.c_str(), name.c_str(), 255, ""),
+              FromKernel32(path, section.c_str(), name.c_str(), 255))
+        << key;
   }
 }
 

@@ -23,13 +23,16 @@ class ProfileStore {
 
   // GetPrivateProfileStringA.
   // With section and key: copies the key's value, or `defaultText` when the file, the section or
-  // the key is missing, cut to buffer.size() - 1 and NUL-terminated; returns its length. One pair
-  // of quotes around the value is removed. A cut value returns size - 1.
-  // With key absent: the key names of the section; with section absent: the section names of the
-  // file. Every name is followed by one NUL and the list by one more; the result counts the names
-  // and their NULs, not the closing NUL. A list that does not fit is cut in its last name, which
-  // then has no NUL within the result, and the result is size - 2. A missing section gives 0.
-  // A file that exists but cannot be read (a folder, no permission) throws std::system_error.
+  // the key is missing or the key's line has no "=", cut to buffer.size() - 1 and NUL-terminated;
+  // returns its length. Blanks around the names asked for do not count. One pair of quotes around
+  // the value is removed. A cut value returns size - 1.
+  // With key absent: the key names of the section, whose name is taken as given, blanks and all
+  // (lines without "=" and lines starting with ";" are not listed); with section absent: the
+  // section names of the file. Every name is followed by one NUL and the list by one more; the
+  // result counts the names and their NULs, not the closing NUL. A list that does not fit is cut in
+  // its last name, which then has no NUL within the result, and the result is size - 2. A missing
+  // section gives 0. A file that exists but cannot be read (a folder, no permission) throws
+  // std::system_error.
   virtual uint32_t GetString(const char* section, const char* key, const char* defaultText,
                              std::span<char> buffer, const std::string& path) = 0;
 
@@ -43,8 +46,11 @@ class ProfileStore {
   // WritePrivateProfileStringA. Returns true when done, false when refused (read-only folder, no
   // permission, unreadable file); it does not throw for those.
   //   section, key, text:  key = text in the section; the file and section are made as needed.
-  //   section, key, null:  deletes the key. Deleting what is not there is done too.
-  //   section, null, any:  deletes the section with its keys.
+  //                        Blanks around the names and before the text are dropped, those after
+  //                        the text are written. A line "key" without "=" becomes "key=text".
+  //   section, key, null:  deletes the key. Deleting what is not there is done too. Names are
+  //                        taken as given here: " key" deletes nothing.
+  //   section, null, any:  deletes the first section of the name (as given) with its keys.
   //   all three null:      flushes the file; always returns false, as Windows documents.
   // A delete never creates a missing file.
   virtual bool WriteString(const char* section, const char* key, const char* text,

@@ -1,0 +1,10 @@
+#include "ini/under_wine_test.h"
+
+namespace zelmo {
+
+// Here the profile store is our own engine; Wine plays no part.
+bool UnderWine() {
+  return false;
+}
+
+}  // namespace zelmo

@@ -1,0 +1,10 @@
+// Whether the tests run under Wine, whose kernel32 stands in for the Windows one in our Windows
+// tests. Wine's private-profile functions differ from Windows' on a few points (letter case of
+// Cyrillic names, a whole-file rewrite on every write); tests of those points skip under it.
+#pragma once
+
+namespace zelmo {
+
+bool UnderWine();
+
+}  // namespace zelmo
