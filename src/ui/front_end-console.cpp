@@ -1,14 +1,20 @@
-// The headless front-end. One queue of tasks is the event loop; standard input is read by a
-// thread of its own, started only when a line is first needed, so a hidden run that asks nothing
-// never touches it.
+// The headless front-end. One queue of tasks and the descriptors it watches are the event loop;
+// standard input is read by a thread of its own, started only when a line is first needed, so a
+// hidden run that asks nothing never touches it.
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "device/replies.h"
 #include "ui/close_requests.h"
@@ -61,7 +67,16 @@ class ConsoleFrontEnd : public FrontEnd {
       tasks_.push_back(std::move(task));
     }
     cv_.notify_all();
+    const uint64_t one = 1;
+    (void)!write(wakeFd_, &one, sizeof one);
   }
+
+  // Only the loop's own thread watches; the port does it when it opens.
+  bool WatchReadable(int fd, std::function<void()> ready) override {
+    watched_[fd] = std::move(ready);
+    return true;
+  }
+  void Unwatch(int fd) override { watched_.erase(fd); }
 
   MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) override {
     std::fprintf(stderr, "%s\n", title.empty() ? kAppTitle : title.c_str());
@@ -100,11 +115,36 @@ class ConsoleFrontEnd : public FrontEnd {
 
  private:
   std::function<void()> NextTask() {
-    std::unique_lock<std::mutex> lock(mu_);
-    cv_.wait(lock, [this] { return !tasks_.empty(); });
-    std::function<void()> task = std::move(tasks_.front());
-    tasks_.pop_front();
-    return task;
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!tasks_.empty()) {
+          std::function<void()> task = std::move(tasks_.front());
+          tasks_.pop_front();
+          return task;
+        }
+      }
+      WaitForWork();
+    }
+  }
+
+  // Sleeps until a task is posted or a watched descriptor is readable, and runs the callbacks of
+  // the readable ones here, on the loop's thread: a reply reaches its handler without a
+  // hand-over between threads.
+  void WaitForWork() {
+    std::vector<pollfd> fds = {{wakeFd_, POLLIN, 0}};
+    for (const auto& [fd, ready] : watched_) fds.push_back({fd, POLLIN, 0});
+    if (poll(fds.data(), fds.size(), -1) <= 0) return;
+    if (fds[0].revents != 0) {
+      uint64_t count;
+      (void)!read(wakeFd_, &count, sizeof count);
+    }
+    for (size_t i = 1; i < fds.size(); ++i) {
+      const auto watch = watched_.find(fds[i].fd);
+      if (fds[i].revents == 0 || watch == watched_.end()) continue;
+      const std::function<void()> ready = watch->second;  // it may unwatch itself
+      ready();
+    }
   }
 
   // The next line of standard input for a question; nothing at the end of input.
@@ -159,6 +199,8 @@ class ConsoleFrontEnd : public FrontEnd {
 
   WindowHandlers handlers_;
   std::string label_ = kReadyText;
+  int wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);  // a posted task ends the wait
+  std::map<int, std::function<void()>> watched_;         // the loop's thread only
 
   std::mutex mu_;
   std::condition_variable cv_;

@@ -219,10 +219,11 @@ class GtkFrontEnd : public FrontEnd {
 
 }  // namespace
 
-std::unique_ptr<FrontEnd> MakeDesktopFrontEnd(ProgramEnd&) {
-  // Decided from the environment alone: opening the display is left to the first window.
-  if (DisplayName().empty()) return nullptr;
-  return std::make_unique<GtkFrontEnd>();
-}
-
 }  // namespace zelmo
+
+// The module's entry point, looked up by name when zelmo loads the desktop front-end.
+extern "C" __attribute__((visibility("default"))) zelmo::FrontEnd* ZelmoMakeGtkFrontEnd() {
+  // Decided from the environment alone: opening the display is left to the first window.
+  if (zelmo::DisplayName().empty()) return nullptr;
+  return new zelmo::GtkFrontEnd();
+}
