@@ -105,9 +105,9 @@ std::string ReadText(const std::filesystem::path& file) {
 // into files that are only looked at when something went wrong.
 class Bridge {
  public:
-  Bridge(const JobSpec& spec, const ScratchDir& dir) : dir_(dir) {
-    std::vector<std::string> args = {spec.zelmo};
-    if (spec.frontEnd == FrontEndKind::kConsole) args.push_back("--console");
+  Bridge(const JobPlan& plan, const ScratchDir& dir) : dir_(dir) {
+    std::vector<std::string> args = {plan.zelmo};
+    if (plan.frontEnd == FrontEndKind::kConsole) args.push_back("--console");
     args.insert(args.end(), {"--dir", dir.path().string()});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -123,7 +123,7 @@ class Bridge {
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
       errno = rc;
-      Fail("cannot start " + spec.zelmo);
+      Fail("cannot start " + plan.zelmo);
     }
     pidfd_ = std::make_unique<Fd>(static_cast<int>(syscall(SYS_pidfd_open, pid_, 0)));
     if (pidfd_->get() < 0) Fail("pidfd_open");
@@ -241,9 +241,9 @@ class TimedRegister {
 };
 
 // Serves the line until the bridge ends; returns when it ended, or 0 when it had to be killed.
-Nanos Serve(const JobSpec& spec, PseudoTerminal& line, Bridge& bridge, TimedRegister& reg,
+Nanos Serve(const JobPlan& plan, PseudoTerminal& line, Bridge& bridge, TimedRegister& reg,
             JobTiming& timing) {
-  const Nanos deadline = bridge.started() + static_cast<Nanos>(spec.timeoutSeconds * 1e9);
+  const Nanos deadline = bridge.started() + static_cast<Nanos>(plan.timeoutSeconds * 1e9);
   char buffer[4096];
   for (;;) {
     pollfd fds[2] = {{line.master.get(), POLLIN, 0}, {bridge.pidfd(), POLLIN, 0}};
@@ -253,7 +253,7 @@ Nanos Serve(const JobSpec& spec, PseudoTerminal& line, Bridge& bridge, TimedRegi
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) Fail("poll");
     if (ready == 0) {
-      timing.failure = "timed out after " + std::to_string(spec.timeoutSeconds) + " s";
+      timing.failure = "timed out after " + std::to_string(plan.timeoutSeconds) + " s";
       return 0;
     }
     if (fds[0].revents & POLLIN) {
@@ -264,15 +264,15 @@ Nanos Serve(const JobSpec& spec, PseudoTerminal& line, Bridge& bridge, TimedRegi
   }
 }
 
-void CheckOutcome(const JobSpec& spec, const ScratchDir& dir, const TimedRegister& reg, int status,
+void CheckOutcome(const JobPlan& plan, const ScratchDir& dir, const TimedRegister& reg, int status,
                   const Bridge& bridge, JobTiming& timing) {
   if (!timing.failure.empty()) return;
   const auto printed = reg.engine().receipt().items.size();
   if (status != 0) {
     timing.failure = "zelmo ended with status " + std::to_string(status) + ": " + bridge.Errors();
-  } else if (!reg.engine().complete() || printed != static_cast<size_t>(spec.items)) {
+  } else if (!reg.engine().complete() || printed != static_cast<size_t>(plan.items)) {
     timing.failure = "the register printed " + std::to_string(printed) + " of " +
-                     std::to_string(spec.items) + " items";
+                     std::to_string(plan.items) + " items";
   } else if (std::filesystem::exists(dir.path() / "smetka.txt")) {
     timing.failure = "the receipt was not deleted";
   }
@@ -280,27 +280,27 @@ void CheckOutcome(const JobSpec& spec, const ScratchDir& dir, const TimedRegiste
 
 }  // namespace
 
-JobTiming RunJob(const JobSpec& spec) {
+JobTiming RunJob(const JobPlan& plan) {
   JobTiming timing;
   const ScratchDir dir;
   PseudoTerminal line;
   dir.Write("Zelmocfg.ini", Settings(line.device));
-  dir.Write("smetka.txt", ReceiptFile(spec.items));
+  dir.Write("smetka.txt", ReceiptFile(plan.items));
 
-  Bridge bridge(spec, dir);
+  Bridge bridge(plan, dir);
   // The paced answers must leave on time; the bridge, started above, keeps the usual slack.
   const PreciseTimers precise;
-  TimedRegister reg(line.master.get(), spec.baud, bridge.started(), timing);
-  const Nanos ended = Serve(spec, line, bridge, reg, timing);
+  TimedRegister reg(line.master.get(), plan.baud, bridge.started(), timing);
+  const Nanos ended = Serve(plan, line, bridge, reg, timing);
   if (ended == 0) bridge.Kill();
   const int status = bridge.Reap();
-  CheckOutcome(spec, dir, reg, status, bridge, timing);
+  CheckOutcome(plan, dir, reg, status, bridge, timing);
 
   timing.totalSeconds = static_cast<double>(ended - bridge.started()) / 1e9;
   timing.exitMs = static_cast<double>(ended - reg.lastAnswer()) / 1e6;
-  if (spec.baud > 0) {
+  if (plan.baud > 0) {
     timing.lineSeconds = static_cast<double>(timing.bytesFromBridge + timing.bytesToBridge) * 10 /
-                         static_cast<double>(spec.baud);
+                         static_cast<double>(plan.baud);
   }
   timing.maxRssKb = bridge.usage().ru_maxrss;
   timing.cpuSeconds = Seconds(bridge.usage().ru_utime) + Seconds(bridge.usage().ru_stime);

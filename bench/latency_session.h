@@ -9,7 +9,7 @@ namespace bench {
 
 enum class FrontEndKind { kConsole, kDesktop };
 
-struct JobSpec {
+struct JobPlan {
   std::string zelmo;  // the program to run
   FrontEndKind frontEnd = FrontEndKind::kConsole;
   int items = 1;
@@ -34,7 +34,7 @@ struct JobTiming {
   double cpuSeconds = 0;  // user and system time of the bridge
 };
 
-JobTiming RunJob(const JobSpec& spec);
+JobTiming RunJob(const JobPlan& plan);
 
 // A reference for the turnarounds: a one-thread program on the other end of a pseudo-terminal
 // that sends every byte straight back, timed as the register times the bridge. `self` is this

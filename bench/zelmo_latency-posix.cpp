@@ -121,11 +121,11 @@ struct Pool {
   }
 };
 
-Pool RunMany(const bench::JobSpec& spec, int runs, const char* what) {
+Pool RunMany(const bench::JobPlan& plan, int runs, const char* what) {
   std::fprintf(stderr, "%s: %d runs ", what, runs);
   Pool pool;
   for (int i = 0; i <= runs; ++i) {
-    bench::JobTiming timing = bench::RunJob(spec);
+    bench::JobTiming timing = bench::RunJob(plan);
     if (!timing.failure.empty())
       throw std::runtime_error(std::string(what) + ": " + timing.failure);
     if (i > 0) pool.jobs.push_back(std::move(timing));
@@ -193,7 +193,7 @@ bench::Summary Startups(const Pool& pool) {
   return bench::Summarize(pool.Collect([](auto& j) { return j.startupMs; }));
 }
 
-void StartupRow(const Options& o, bench::JobSpec spec, bench::FrontEndKind kind) {
+void StartupRow(const Options& o, bench::JobPlan plan, bench::FrontEndKind kind) {
   const bool desktop = kind == bench::FrontEndKind::kDesktop;
   const std::string what =
       std::string("start-up to first byte, ") + (desktop ? "desktop (GTK)" : "console");
@@ -203,9 +203,9 @@ void StartupRow(const Options& o, bench::JobSpec spec, bench::FrontEndKind kind)
     std::printf("| %s | 0 | - | - | %s | not run: no display |\n", what.c_str(), goal.c_str());
     return;
   }
-  spec.items = 1;
-  spec.frontEnd = kind;
-  const auto s = Startups(RunMany(spec, o.starts, what.c_str()));
+  plan.items = 1;
+  plan.frontEnd = kind;
+  const auto s = Startups(RunMany(plan, o.starts, what.c_str()));
   PrintRow(what + ", 1 item", s, "ms", 2, goal, Verdict(s.median, target, "ms", 2));
 }
 
@@ -236,13 +236,13 @@ void JobRows(const Pool& pool, int items) {
   CpuRow(Items(items), pool);
 }
 
-void PacedRows(const Options& o, bench::JobSpec spec, int items, int runs) {
+void PacedRows(const Options& o, bench::JobPlan plan, int items, int runs) {
   if (runs == 0) return;
-  spec.items = items;
-  spec.baud = o.baud;
-  spec.timeoutSeconds = 60 + items * 0.2;
+  plan.items = items;
+  plan.baud = o.baud;
+  plan.timeoutSeconds = 60 + items * 0.2;
   const std::string paced = Items(items) + " at " + std::to_string(o.baud) + " Bd";
-  const Pool pool = RunMany(spec, runs, ("paced, " + paced).c_str());
+  const Pool pool = RunMany(plan, runs, ("paced, " + paced).c_str());
   const double line = pool.jobs.front().lineSeconds;
 
   const auto ratio =
@@ -273,23 +273,23 @@ void EchoRow(int count, double idleMs) {
 }
 
 void Report(const Options& o) {
-  bench::JobSpec spec;
-  spec.zelmo = o.zelmo;
+  bench::JobPlan plan;
+  plan.zelmo = o.zelmo;
   // The rows are printed as they are measured; the progress dots go to standard error.
   Machine(RealTimeRegister());
   std::printf("| Measure | Samples | Median | 99th pct | Target | Result |\n");
   std::printf("|---|---|---|---|---|---|\n");
   std::fflush(stdout);
-  StartupRow(o, spec, bench::FrontEndKind::kConsole);
-  StartupRow(o, spec, bench::FrontEndKind::kDesktop);
+  StartupRow(o, plan, bench::FrontEndKind::kConsole);
+  StartupRow(o, plan, bench::FrontEndKind::kDesktop);
   for (const int items : {43, 1000}) {
-    spec.items = items;
+    plan.items = items;
     const int runs = items == 43 ? o.jobs : std::max(3, o.jobs / 10);
-    JobRows(RunMany(spec, runs, ("unpaced, " + Items(items)).c_str()), items);
+    JobRows(RunMany(plan, runs, ("unpaced, " + Items(items)).c_str()), items);
   }
   EchoRow(1000, 0);
-  PacedRows(o, spec, 43, o.paced);
-  PacedRows(o, spec, 1000, o.pacedLong);
+  PacedRows(o, plan, 43, o.paced);
+  PacedRows(o, plan, 1000, o.pacedLong);
   // An item frame and its answer keep the line busy for 73 ms at 9600 Bd.
   if (o.paced + o.pacedLong > 0) EchoRow(40, 70.0 * 10'000 / static_cast<double>(o.baud));
 }
