@@ -39,7 +39,15 @@ std::filesystem::path FindModule() {
 std::unique_ptr<FrontEnd> MakeDesktopFrontEnd(ProgramEnd&) {
   if (!HasDisplay()) return nullptr;
   const std::filesystem::path module = FindModule();
-  if (module.empty()) return nullptr;
+  if (module.empty()) {
+    // A desktop build without its module is a broken installation: say so, then go headless.
+    if (ZELMO_DESKTOP_MODULE)
+      std::fprintf(stderr,
+                   "zelmo: no desktop window: %s is neither beside the program nor in "
+                   "../lib/zelmo\n",
+                   kModule);
+    return nullptr;
+  }
   // Lazy binding, as if the program were linked with the toolkit: only what is called is bound.
   void* handle = dlopen(module.c_str(), RTLD_LAZY | RTLD_LOCAL);
   const auto make = handle ? reinterpret_cast<FrontEnd* (*)()>(dlsym(handle, kEntry)) : nullptr;
