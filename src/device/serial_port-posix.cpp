@@ -371,8 +371,10 @@ class PosixSerialPort : public SerialPort {
     wakeWrite_ = pipeFds[1];
     channel_ = std::make_shared<Channel>(loop_, listener_);
     const int fd = fd_;
-    watching_ = loop_.WatchReadable(fd, [this, channel = channel_, fd] {
-      if (!channel->ReadReady(fd)) loop_.Unwatch(fd);
+    // The listener may close and drop this port from within ReadReady: the callback holds only
+    // what outlives it.
+    watching_ = loop_.WatchReadable(fd, [&loop = loop_, channel = channel_, fd] {
+      if (!channel->ReadReady(fd)) loop.Unwatch(fd);
     });
     if (!watching_) reader_ = std::thread(ReadLoop, channel_, fd_, wakeRead_);
     serial_icounter_struct counters;
