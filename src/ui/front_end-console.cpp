@@ -73,6 +73,7 @@ class ConsoleFrontEnd : public FrontEnd {
 
   // Only the loop's own thread watches; the port does it when it opens.
   bool WatchReadable(int fd, std::function<void()> ready) override {
+    if (wakeFd_ < 0) return false;  // no way to wake the wait: the port reads on its own thread
     watched_[fd] = std::move(ready);
     return true;
   }
@@ -117,7 +118,8 @@ class ConsoleFrontEnd : public FrontEnd {
   std::function<void()> NextTask() {
     for (;;) {
       {
-        std::lock_guard<std::mutex> lock(mu_);
+        std::unique_lock<std::mutex> lock(mu_);
+        if (wakeFd_ < 0) cv_.wait(lock, [this] { return !tasks_.empty(); });
         if (!tasks_.empty()) {
           std::function<void()> task = std::move(tasks_.front());
           tasks_.pop_front();
