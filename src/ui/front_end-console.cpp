@@ -1,10 +1,6 @@
 // The headless front-end. One queue of tasks and the descriptors it watches are the event loop;
 // standard input is read by a thread of its own, started only when a line is first needed, so a
 // hidden run that asks nothing never touches it.
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -17,6 +13,7 @@
 #include <vector>
 
 #include "device/replies.h"
+#include "sys/ready_wait.h"
 #include "ui/close_requests.h"
 #include "ui/front_end.h"
 
@@ -67,13 +64,12 @@ class ConsoleFrontEnd : public FrontEnd {
       tasks_.push_back(std::move(task));
     }
     cv_.notify_all();
-    const uint64_t one = 1;
-    (void)!write(wakeFd_, &one, sizeof one);
+    if (wait_) wait_->Wake();
   }
 
   // Only the loop's own thread watches; the port does it when it opens.
   bool WatchReadable(int fd, std::function<void()> ready) override {
-    if (wakeFd_ < 0) return false;  // no way to wake the wait: the port reads on its own thread
+    if (!wait_) return false;
     watched_[fd] = std::move(ready);
     return true;
   }
@@ -119,7 +115,7 @@ class ConsoleFrontEnd : public FrontEnd {
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(mu_);
-        if (wakeFd_ < 0) cv_.wait(lock, [this] { return !tasks_.empty(); });
+        if (!wait_) cv_.wait(lock, [this] { return !tasks_.empty(); });
         if (!tasks_.empty()) {
           std::function<void()> task = std::move(tasks_.front());
           tasks_.pop_front();
@@ -134,16 +130,11 @@ class ConsoleFrontEnd : public FrontEnd {
   // the readable ones here, on the loop's thread: a reply reaches its handler without a
   // hand-over between threads.
   void WaitForWork() {
-    std::vector<pollfd> fds = {{wakeFd_, POLLIN, 0}};
-    for (const auto& [fd, ready] : watched_) fds.push_back({fd, POLLIN, 0});
-    if (poll(fds.data(), fds.size(), -1) <= 0) return;
-    if (fds[0].revents != 0) {
-      uint64_t count;
-      (void)!read(wakeFd_, &count, sizeof count);
-    }
-    for (size_t i = 1; i < fds.size(); ++i) {
-      const auto watch = watched_.find(fds[i].fd);
-      if (fds[i].revents == 0 || watch == watched_.end()) continue;
+    std::vector<int> fds;
+    for (const auto& [fd, ready] : watched_) fds.push_back(fd);
+    for (int fd : wait_->Wait(fds)) {
+      const auto watch = watched_.find(fd);
+      if (watch == watched_.end()) continue;
       const std::function<void()> ready = watch->second;  // it may unwatch itself
       ready();
     }
@@ -201,7 +192,7 @@ class ConsoleFrontEnd : public FrontEnd {
 
   WindowHandlers handlers_;
   std::string label_ = kReadyText;
-  int wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);  // a posted task ends the wait
+  std::unique_ptr<ReadyWait> wait_ = ReadyWait::Make();  // none: the queue alone is waited on
   std::map<int, std::function<void()>> watched_;         // the loop's thread only
 
   std::mutex mu_;
