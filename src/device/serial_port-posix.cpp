@@ -1,7 +1,9 @@
-// The serial port on termios. One reader thread waits on the device and hands what arrives to the
-// front-end's event loop; on a real UART a second thread watches the modem lines and the driver's
-// error counters. Everything the threads and the posted tasks share lives in a Channel that
-// outlives the port, so a task that runs after the port is closed finds it closed and does nothing.
+// The serial port on termios. The front-end's event loop reads the device itself when it can
+// wait on descriptors; otherwise one reader thread waits on it and hands what arrives to the loop.
+// On a real UART a second thread watches the modem lines and the driver's error counters.
+// Everything the threads and the posted tasks share lives in a SerialChannel that outlives the
+// port, so a task that runs after the port is closed finds it closed and does nothing.
+#include "device/serial_channel.h"
 #include "device/serial_port.h"
 
 #include <fcntl.h>
@@ -12,12 +14,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -104,97 +103,23 @@ std::optional<LineSettings> ParseSettings(const std::string& text) {
   return line;
 }
 
-// What the reader thread, the line watcher and the posted tasks share with the port.
-class Channel : public std::enable_shared_from_this<Channel> {
- public:
-  Channel(EventLoop& loop, CommListener& listener) : loop_(loop), listener_(listener) {}
-
-  void Receive(const char* data, size_t size) {
-    bool post = false;
-    {
-      std::lock_guard lock(mutex_);
-      received_.append(data, size);
-      post = !receivePending_;
-      receivePending_ = true;
-    }
-    if (post) loop_.Post([self = shared_from_this()] { self->DeliverReceive(); });
+// On the loop's thread, when the loop saw the line readable: the bytes go to the listener at once,
+// without a hand-over between threads. False once the line has failed.
+bool ReadReady(SerialChannel& channel, int fd) {
+  char buffer[4096];
+  const ssize_t n = read(fd, buffer, sizeof buffer);
+  if (n > 0) {
+    channel.ReceiveHere(buffer, static_cast<size_t>(n));
+    return true;
   }
-
-  std::string TakeReceived() {
-    std::lock_guard lock(mutex_);
-    std::string all;
-    all.swap(received_);
-    return all;
-  }
-
-  void PostEvent(int16_t event) {
-    loop_.Post([self = shared_from_this(), event] {
-      if (self->open_) self->listener_.Comm_OnComm(event);
-    });
-  }
-
-  void FailLine(const std::string& reason) {
-    loop_.Post([self = shared_from_this(), reason] {
-      if (self->open_) self->listener_.Comm_OnLineFailure(reason);
-    });
-  }
-
-  // On the loop's thread, when the loop saw the line readable: the bytes go to the listener at
-  // once, without a hand-over between threads. False once the line has failed.
-  bool ReadReady(int fd) {
-    char buffer[4096];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      {
-        std::lock_guard lock(mutex_);
-        received_.append(buffer, static_cast<size_t>(n));
-      }
-      if (open_) listener_.Comm_OnComm(comEvReceive);
-      return true;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
-    const std::string reason = n < 0 && errno != EIO ? SystemReason(errno) : "the line was hung up";
-    if (open_) listener_.Comm_OnLineFailure(reason);
-    return false;
-  }
-
-  // Called on the loop's thread when the port closes: tasks still queued then do nothing.
-  void Close() {
-    open_ = false;
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    stop_.notify_all();
-  }
-
-  // Waits up to `period`; true when the port is closing.
-  bool WaitForStop(std::chrono::milliseconds period) {
-    std::unique_lock lock(mutex_);
-    return stop_.wait_for(lock, period, [this] { return stopping_; });
-  }
-
- private:
-  void DeliverReceive() {
-    if (!open_) return;
-    {
-      std::lock_guard lock(mutex_);
-      receivePending_ = false;
-    }
-    listener_.Comm_OnComm(comEvReceive);
-  }
-
-  EventLoop& loop_;
-  CommListener& listener_;
-  std::atomic<bool> open_{true};
-  std::mutex mutex_;
-  std::condition_variable stop_;
-  bool stopping_ = false;
-  std::string received_;
-  bool receivePending_ = false;
-};
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+  channel.FailLineHere(n < 0 && errno != EIO ? SystemReason(errno) : "the line was hung up");
+  return false;
+}
 
 // Reads until the wake pipe says stop or the line fails. No sleeping here: a reply byte goes to
 // the loop as soon as poll() sees it.
-void ReadLoop(std::shared_ptr<Channel> channel, int fd, int wakeFd) {
+void ReadLoop(std::shared_ptr<SerialChannel> channel, int fd, int wakeFd) {
   char buffer[4096];
   pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
   for (;;) {
@@ -244,7 +169,7 @@ bool ReadCounters(int fd, serial_icounter_struct& counters) {
 
 // A real UART counts line changes and receive errors; a rise in a counter becomes its event. The
 // counters catch changes that a look at the lines themselves would miss between two looks.
-void WatchLines(std::shared_ptr<Channel> channel, int fd, serial_icounter_struct last) {
+void WatchLines(std::shared_ptr<SerialChannel> channel, int fd, serial_icounter_struct last) {
   while (!channel->WaitForStop(kLineWatchPeriod)) {
     serial_icounter_struct now;
     if (!ReadCounters(fd, now)) return;
@@ -369,12 +294,12 @@ class PosixSerialPort : public SerialPort {
     if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) Fail(errno);
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
-    channel_ = std::make_shared<Channel>(loop_, listener_);
+    channel_ = std::make_shared<SerialChannel>(loop_, listener_);
     const int fd = fd_;
     // The listener may close and drop this port from within ReadReady: the callback holds only
     // what outlives it.
     watching_ = loop_.WatchReadable(fd, [&loop = loop_, channel = channel_, fd] {
-      if (!channel->ReadReady(fd)) loop.Unwatch(fd);
+      if (!ReadReady(*channel, fd)) loop.Unwatch(fd);
     });
     if (!watching_) reader_ = std::thread(ReadLoop, channel_, fd_, wakeRead_);
     serial_icounter_struct counters;
@@ -428,7 +353,7 @@ class PosixSerialPort : public SerialPort {
   int fd_ = -1;
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
-  std::shared_ptr<Channel> channel_;
+  std::shared_ptr<SerialChannel> channel_;
   std::thread reader_;
   std::thread lineWatcher_;
   bool watching_ = false;

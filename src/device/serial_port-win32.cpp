@@ -2,18 +2,17 @@
 // events (WaitCommEvent) and hands received bytes and line events to the front-end's event loop.
 // A driver without event support (error 50; Wine's ports on a pseudo-terminal are such) gets its
 // receive queue polled instead, and then there are no line events. Everything the thread and the
-// posted tasks share lives in a Channel that outlives the port, so a task that runs after the port
-// is closed finds it closed and does nothing.
+// posted tasks share lives in a SerialChannel that outlives the port, so a task that runs after
+// the port is closed finds it closed and does nothing.
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "device/serial_channel.h"
 #include "device/serial_port.h"
 #include "sys/wide-win32.h"
 
@@ -131,68 +130,11 @@ class Handle {
   HANDLE handle_ = nullptr;
 };
 
-// What the reader thread and the posted tasks share with the port.
-class Channel : public std::enable_shared_from_this<Channel> {
- public:
-  Channel(EventLoop& loop, CommListener& listener) : loop_(loop), listener_(listener) {}
-
-  void Receive(const char* data, size_t size) {
-    bool post = false;
-    {
-      std::lock_guard lock(mutex_);
-      received_.append(data, size);
-      post = !receivePending_;
-      receivePending_ = true;
-    }
-    if (post) loop_.Post([self = shared_from_this()] { self->DeliverReceive(); });
-  }
-
-  std::string TakeReceived() {
-    std::lock_guard lock(mutex_);
-    std::string all;
-    all.swap(received_);
-    return all;
-  }
-
-  void PostEvent(int16_t event) {
-    loop_.Post([self = shared_from_this(), event] {
-      if (self->open_) self->listener_.Comm_OnComm(event);
-    });
-  }
-
-  void FailLine(const std::string& reason) {
-    loop_.Post([self = shared_from_this(), reason] {
-      if (self->open_) self->listener_.Comm_OnLineFailure(reason);
-    });
-  }
-
-  // Called on the loop's thread when the port closes: tasks still queued then do nothing.
-  void Close() { open_ = false; }
-  bool closing() const { return !open_; }
-
- private:
-  void DeliverReceive() {
-    if (!open_) return;
-    {
-      std::lock_guard lock(mutex_);
-      receivePending_ = false;
-    }
-    listener_.Comm_OnComm(comEvReceive);
-  }
-
-  EventLoop& loop_;
-  CommListener& listener_;
-  std::atomic<bool> open_{true};
-  std::mutex mutex_;
-  std::string received_;
-  bool receivePending_ = false;
-};
-
 // The reader thread: waits for the driver, takes what it holds, and reports. It stops when the
 // stop event is set or the line fails (reported once).
 class Reader {
  public:
-  Reader(std::shared_ptr<Channel> channel, HANDLE port, HANDLE stop, bool driverEvents)
+  Reader(std::shared_ptr<SerialChannel> channel, HANDLE port, HANDLE stop, bool driverEvents)
       : channel_(std::move(channel)), port_(port), stop_(stop), driverEvents_(driverEvents) {}
 
   void operator()() {
@@ -293,7 +235,7 @@ class Reader {
     return false;
   }
 
-  std::shared_ptr<Channel> channel_;
+  std::shared_ptr<SerialChannel> channel_;
   HANDLE port_;
   HANDLE stop_;
   bool driverEvents_;
@@ -426,7 +368,7 @@ class Win32SerialPort : public SerialPort {
     writeDone_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!stop_.valid() || !writeDone_.valid()) Fail(GetLastError());
     driverEvents_ = driverEvents;
-    channel_ = std::make_shared<Channel>(loop_, listener_);
+    channel_ = std::make_shared<SerialChannel>(loop_, listener_);
     reader_ = std::thread(Reader(channel_, comm_.get(), stop_.get(), driverEvents));
   }
 
@@ -455,7 +397,7 @@ class Win32SerialPort : public SerialPort {
   Handle stop_;
   Handle writeDone_;
   bool driverEvents_ = false;
-  std::shared_ptr<Channel> channel_;
+  std::shared_ptr<SerialChannel> channel_;
   std::thread reader_;
 };
 
