@@ -3,6 +3,7 @@
 // On a real UART a second thread watches the modem lines and the driver's error counters.
 // Everything the threads and the posted tasks share lives in a SerialChannel that outlives the
 // port, so a task that runs after the port is closed finds it closed and does nothing.
+#include "device/line_settings.h"
 #include "device/serial_channel.h"
 #include "device/serial_port.h"
 
@@ -18,9 +19,7 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
-#include <sstream>
 #include <thread>
-#include <vector>
 
 namespace zelmo {
 namespace {
@@ -60,29 +59,16 @@ std::optional<speed_t> SpeedOf(long baud) {
   return std::nullopt;
 }
 
-std::vector<std::string> SplitFields(const std::string& text) {
-  std::vector<std::string> fields;
-  std::string field;
-  std::istringstream in(text);
-  while (std::getline(in, field, ',')) fields.push_back(field);
-  if (!text.empty() && text.back() == ',') fields.emplace_back();
-  return fields;
-}
-
-bool AllDigits(const std::string& s) {
-  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-}
-
 // "9600,N,8,1": baud, parity N/E/O, data bits 5 to 8, stop bits 1 or 2.
 std::optional<LineSettings> ParseSettings(const std::string& text) {
-  const auto fields = SplitFields(text);
-  if (fields.size() != 4 || !AllDigits(fields[0]) || fields[0].size() > 7) return std::nullopt;
+  const auto fields = SplitSettings(text);
+  if (!fields) return std::nullopt;
   LineSettings line;
-  const auto speed = SpeedOf(std::stol(fields[0]));
+  const auto speed = SpeedOf(static_cast<long>(fields->baud));
   if (!speed) return std::nullopt;
   line.speed = *speed;
 
-  const std::string& parity = fields[1];
+  const std::string& parity = fields->parity;
   if (parity == "N" || parity == "n") {
     line.parity = 0;
   } else if (parity == "E" || parity == "e") {
@@ -94,12 +80,12 @@ std::optional<LineSettings> ParseSettings(const std::string& text) {
   }
 
   static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-  const std::string& bits = fields[2];
+  const std::string& bits = fields->dataBits;
   if (bits.size() != 1 || bits[0] < '5' || bits[0] > '8') return std::nullopt;
   line.dataBits = kSizes[bits[0] - '5'];
 
-  if (fields[3] != "1" && fields[3] != "2") return std::nullopt;
-  line.twoStopBits = fields[3] == "2";
+  if (fields->stopBits != "1" && fields->stopBits != "2") return std::nullopt;
+  line.twoStopBits = fields->stopBits == "2";
   return line;
 }
 

@@ -8,10 +8,9 @@
 
 #include <algorithm>
 #include <optional>
-#include <sstream>
 #include <thread>
-#include <vector>
 
+#include "device/line_settings.h"
 #include "device/serial_channel.h"
 #include "device/serial_port.h"
 #include "sys/wide-win32.h"
@@ -62,19 +61,6 @@ struct LineSettings {
   BYTE stopBits = ONESTOPBIT;
 };
 
-std::vector<std::string> SplitFields(const std::string& text) {
-  std::vector<std::string> fields;
-  std::string field;
-  std::istringstream in(text);
-  while (std::getline(in, field, ',')) fields.push_back(field);
-  if (!text.empty() && text.back() == ',') fields.emplace_back();
-  return fields;
-}
-
-bool AllDigits(const std::string& s) {
-  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-}
-
 std::optional<BYTE> ParityOf(const std::string& letter) {
   static const std::pair<const char*, BYTE> kParities[] = {
       {"N", NOPARITY}, {"E", EVENPARITY}, {"O", ODDPARITY}, {"M", MARKPARITY}, {"S", SPACEPARITY},
@@ -89,22 +75,22 @@ std::optional<BYTE> ParityOf(const std::string& letter) {
 
 // "9600,N,8,1": baud, parity N/E/O/M/S, data bits 4 to 8, stop bits 1, 1.5 or 2.
 std::optional<LineSettings> ParseSettings(const std::string& text) {
-  const auto fields = SplitFields(text);
-  if (fields.size() != 4 || !AllDigits(fields[0]) || fields[0].size() > 7) return std::nullopt;
+  const auto fields = SplitSettings(text);
+  if (!fields) return std::nullopt;
   LineSettings line;
-  line.baud = static_cast<DWORD>(std::stoul(fields[0]));
+  line.baud = static_cast<DWORD>(fields->baud);
   if (line.baud == 0) return std::nullopt;
-  const auto parity = ParityOf(fields[1]);
+  const auto parity = ParityOf(fields->parity);
   if (!parity) return std::nullopt;
   line.parity = *parity;
-  const std::string& bits = fields[2];
+  const std::string& bits = fields->dataBits;
   if (bits.size() != 1 || bits[0] < '4' || bits[0] > '8') return std::nullopt;
   line.dataBits = static_cast<BYTE>(bits[0] - '0');
-  if (fields[3] == "1") {
+  if (fields->stopBits == "1") {
     line.stopBits = ONESTOPBIT;
-  } else if (fields[3] == "1.5") {
+  } else if (fields->stopBits == "1.5") {
     line.stopBits = ONE5STOPBITS;
-  } else if (fields[3] == "2") {
+  } else if (fields->stopBits == "2") {
     line.stopBits = TWOSTOPBITS;
   } else {
     return std::nullopt;
