@@ -27,8 +27,8 @@ std::string ComputeCheckValue(std::string_view wire);
 std::string BuildOpeningFrame();
 
 // `name` and `taxCode` are UTF-8; a character with no code in 1251 goes out as "?".
-std::string BuildItemFrame(int16_t receiptKind, const std::string& name, const std::string& taxCode,
-                           double unitPrice, double quantity);
+std::string BuildItemFrame(int16_t receiptKind, const std::string& name,
+                           const std::string& taxCode, double unitPrice, double quantity);
 
 std::string BuildTotalFrame(double total);
 
