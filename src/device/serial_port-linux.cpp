@@ -6,6 +6,8 @@
 // read whenever bytes arrive. Everything the threads and the posted tasks share lives in a
 // SerialChannel that outlives the port, so a task that runs after the port is closed finds it
 // closed and does nothing.
+#include "device/serial_port-linux.h"
+
 #include "device/line_settings.h"
 #include "device/serial_channel.h"
 #include "device/serial_port.h"
@@ -144,11 +146,8 @@ class LineCounters {
   std::vector<int16_t> Rises() {
     std::lock_guard lock(mutex_);
     serial_icounter_struct now;
-    std::vector<int16_t> events;
-    if (!ReadCounters(fd_, now)) return events;
-    for (const auto& [counter, event] : kCounterEvents) {
-      if (now.*counter != last_.*counter) events.push_back(event);
-    }
+    if (!ReadCounters(fd_, now)) return {};
+    std::vector<int16_t> events = CounterRises(last_, now);
     last_ = now;
     return events;
   }
@@ -561,6 +560,15 @@ class PosixSerialPort : public SerialPort {
 };
 
 }  // namespace
+
+std::vector<int16_t> CounterRises(const serial_icounter_struct& before,
+                                  const serial_icounter_struct& now) {
+  std::vector<int16_t> events;
+  for (const auto& [counter, event] : kCounterEvents) {
+    if (now.*counter != before.*counter) events.push_back(event);
+  }
+  return events;
+}
 
 std::unique_ptr<SerialPort> MakeSerialPort(EventLoop& loop, CommListener& listener) {
   return std::make_unique<PosixSerialPort>(loop, listener);

@@ -1,5 +1,6 @@
 // The port against a real pseudo-terminal: the test holds the master end, which plays the
 // register, and the port opens the slave end by its path as it would a serial device.
+#include "device/serial_port-linux.h"
 #include "device/serial_port.h"
 
 #include <fcntl.h>
@@ -408,6 +409,38 @@ TEST_F(SerialPortTest, AReopenedPortStartsWithoutStaleInput) {
   ASSERT_TRUE(ReceivedAtLeast(1));
   loop_.RunFor(20ms);
   EXPECT_EQ(listener_.received, "\x06");
+}
+
+// Each counter of a real UART and the event its rise stands for, as the event table names them.
+TEST(CounterRises, EachCounterRaisesItsOwnEventOnce) {
+  struct Case {
+    int serial_icounter_struct::*counter;
+    int16_t event;
+  };
+  const Case cases[] = {
+      {&serial_icounter_struct::cts, 3},        {&serial_icounter_struct::dsr, 4},
+      {&serial_icounter_struct::dcd, 5},        {&serial_icounter_struct::rng, 6},
+      {&serial_icounter_struct::brk, 1001},     {&serial_icounter_struct::frame, 1004},
+      {&serial_icounter_struct::overrun, 1006}, {&serial_icounter_struct::buf_overrun, 1008},
+      {&serial_icounter_struct::parity, 1009},
+  };
+  serial_icounter_struct before{};
+  before.rx = 100;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.event);
+    serial_icounter_struct now = before;
+    now.*c.counter += 3;  // three changes between two looks are still one event
+    now.rx += 7;          // bytes received and sent are no events
+    now.tx += 9;
+    EXPECT_EQ(CounterRises(before, now), std::vector<int16_t>{c.event});
+  }
+  EXPECT_TRUE(CounterRises(before, before).empty());
+
+  serial_icounter_struct now = before;
+  now.parity = 1;
+  now.brk = 2;
+  now.cts = 1;
+  EXPECT_EQ(CounterRises(before, now), (std::vector<int16_t>{3, 1001, 1009}));
 }
 
 TEST(DefaultDevicePath, PortNumbersCountFromTheFirstSerialDevice) {

@@ -52,7 +52,8 @@ rig_image() {
   cp "$receipt" "$stage/rig/smetka.txt"
   printf '%s\n' "$@" >"$stage/rig/plan"
   local lib
-  for lib in $(ldd "$zelmo" | grep -o '/[^ ]*'); do
+  # busybox-static needs none; a dynamic busybox gets its own.
+  for lib in $( (ldd "$zelmo"; ldd /bin/busybox 2>/dev/null || true) | grep -o '/[^ ]*' | sort -u); do
     mkdir -p "$stage$(dirname "$lib")"
     cp -L "$lib" "$stage$lib"
   done
