@@ -5,7 +5,7 @@
 # everything works without them, only slower.
 
 rig_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-rig_cache=${ZELMO_RIG_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zelmo-uart-rig}
+rig_cache=${ZELMO_RIG_CACHE:-${XDG_CACHE_HOME:-${HOME:-/var/cache}/.cache}/zelmo-uart-rig}
 
 rig_log() { echo "uart-rig: $*" >&2; }
 
