@@ -71,18 +71,20 @@ rig_image() {
   echo "$image"
 }
 
-# rig_boot KERNEL IMAGE SOCKET ON_READY : boots the guest and prints its console. On each
-# "@@ready STEP" line it calls ON_READY STEP, then tells the guest to go on. Ends when the guest
-# powers off; the time-out is generous because the machine may be shared and there is no KVM.
+# rig_boot KERNEL IMAGE SOCKET ON_READY [QEMU-ARG...] : boots the guest and prints its console.
+# On each "@@ready STEP" line it calls ON_READY STEP, then tells the guest to go on. Ends when the
+# guest powers off; the time-out is generous because the machine may be shared and there is no
+# KVM. Further QEMU arguments (a disk, more memory: the last -m counts) go after the rig's own.
 rig_boot() {
   local kernel=$1 image=$2 socket=$3 on_ready=$4
+  local extra=("${@:5}")
   rm -f "$socket"
   coproc QEMU {
     exec timeout "${ZELMO_RIG_TIMEOUT:-240}" qemu-system-x86_64 -nographic -no-reboot -m 256 -kernel "$kernel" \
       -initrd "$image" -append "console=ttyS0 panic=-1 quiet" -monitor none \
       -chardev stdio,id=console -serial chardev:console \
       -chardev "socket,id=register,path=$socket,server=on,wait=off,telnet=on" \
-      -serial chardev:register 2>&1
+      -serial chardev:register "${extra[@]}" 2>&1
   }
   local qemu_pid=$QEMU_PID line
   exec {rig_qemu_in}>&"${QEMU[1]}" {rig_qemu_out}<&"${QEMU[0]}"
