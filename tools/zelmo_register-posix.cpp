@@ -283,10 +283,12 @@ class Register {
       }
       const bool answered = !answer.log.empty();
       if (answered && options_.breakBefore.count(engine_.commands()) != 0) SendBreak();
-      if (!Send(answer.bytes)) return kDone;
+      // Stopped before the answer goes: the bridge's next command must find the line stopped.
+      // The stop holds only the bridge's sending; the answer still reaches it.
       if (answered && options_.stopAfter > 0 && engine_.commands() == options_.stopAfter) {
         StopLine();
       }
+      if (!Send(answer.bytes)) return kDone;
       // The line drops once the bridge has had the answer, which it shows by sending more.
       if (answer.hangUp) {
         hangUpDue_ = true;
