@@ -142,7 +142,7 @@ class TelnetGreeting {
       if (over_) {
         data += bytes[i];
       } else if (pending_ > 0) {
-        --pending_;
+        if (--pending_ == 0) ++commands_;
       } else if (b == kIAC) {
         pending_ = 2;  // IAC, a verb, an option
       } else {
@@ -153,12 +153,16 @@ class TelnetGreeting {
     return data;
   }
 
+  // A whole command has come (QEMU's greeting ends with IAC DO BINARY) or data has begun.
+  bool greeted() const { return over_ || (commands_ > 0 && pending_ == 0); }
+
   static constexpr unsigned char kIAC = 0xFF;
   static constexpr unsigned char kBreak = 0xF3;
 
  private:
   bool over_ = false;
   int pending_ = 0;
+  int commands_ = 0;
 };
 
 // What we send in Telnet: a 0xFF byte of data goes doubled.
@@ -236,8 +240,12 @@ class Register {
       record_.open(options_.record, std::ios::binary | std::ios::trunc);
       if (!record_) throw LineError(options_.record, errno);
     }
+    const std::string early = line_.telnet ? AwaitGreeting() : "";
     // The first line tells whoever started us that the line is ready.
     std::cout << line_.path << std::endl;
+    if (!early.empty()) {
+      if (auto status = Take(early.data(), early.size())) return End(*status);
+    }
     return Serve();
   }
 
@@ -267,6 +275,24 @@ class Register {
       if (n == 0 || errno == EIO || errno == ECONNRESET) return End(kDone);
       throw LineError(line_.path, errno);
     }
+  }
+
+  // A connection is only queued until QEMU takes it, and what the machine sends before that is
+  // lost: the line is ready once QEMU's greeting has come. Returns any data that came with it.
+  std::string AwaitGreeting() {
+    std::string data;
+    pollfd in = {line_.fd, POLLIN, 0};
+    char buffer[256];
+    while (data.empty() && !telnet_.greeted()) {
+      const int ready = poll(&in, 1, 30000);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0)
+        throw LineError(line_.path + ": no Telnet greeting", ready < 0 ? errno : ETIMEDOUT);
+      const ssize_t n = read(line_.fd, buffer, sizeof buffer);
+      if (n <= 0) throw LineError(line_.path, n < 0 ? errno : ECONNRESET);
+      data += telnet_.Strip(buffer, static_cast<size_t>(n));
+    }
+    return data;
   }
 
   // Returns an exit status when the session is over.

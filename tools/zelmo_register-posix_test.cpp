@@ -285,10 +285,10 @@ TEST(ZelmoRegister, OnATelnetSocketItSkipsTheGreetingAndSendsABreakAsIacBreak) {
   RegisterProcess reg({"--socket", path, "--telnet", "--break-before", "2", "--burst", "3:600",
                        "--record", record});
   ASSERT_TRUE(server.Accept());
-  EXPECT_EQ(reg.DevicePath(), path);
   // QEMU's greeting (WILL ECHO, WILL SGA, WILL BINARY, DO BINARY), then the machine's bytes as
-  // they are: a 0xFF in them is data.
+  // they are: a 0xFF in them is data. The register is ready once the greeting has come.
   server.Send(std::string("\xff\xfb\x01\xff\xfb\x03\xff\xfb\x00\xff\xfd\x00", 12));
+  EXPECT_EQ(reg.DevicePath(), path);
   std::string sent;
   std::string noise;
   const auto job = TwoItemJob();
