@@ -338,7 +338,7 @@ class Register {
       const ssize_t n = write(line_.fd, bytes.data() + done, std::min(chunk, bytes.size() - done));
       if (n > 0) {
         done += static_cast<size_t>(n);
-      } else if (n < 0 && errno == EIO) {
+      } else if (n < 0 && (errno == EIO || errno == EPIPE || errno == ECONNRESET)) {
         return false;
       } else if (!(n < 0 && (errno == EINTR || errno == EAGAIN))) {
         throw LineError(line_.path, errno);
