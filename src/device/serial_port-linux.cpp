@@ -232,6 +232,11 @@ int StopSignal() {
 // say: no wake-ups while the lines keep still. The port stops it with StopSignal().
 void WatchModemLines(std::shared_ptr<SerialChannel> channel, std::shared_ptr<LineCounters> counters,
                      int fd, std::shared_ptr<std::atomic<bool>> done) {
+  // Whatever the thread that opened the port blocks, the stop must get through.
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, StopSignal());
+  pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
   const int lines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
   while (!channel->Stopping()) {
     if (ioctl(fd, TIOCMIWAIT, lines) == 0) {
