@@ -17,24 +17,27 @@ rig_kernel() {
   local kernel
   kernel=$(ls "$dl"/vmlinuz-* 2>/dev/null | head -n1)
   if [[ -z $kernel ]]; then
-    local package
-    package=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null |
-      awk '/Depends: linux-image-/ { print $2; exit }')
-    if [[ -z $package ]]; then
-      apt-get update -qq >&2
-      package=$(apt-cache depends linux-image-cloud-amd64 | awk '/Depends: linux-image-/ { print $2; exit }')
-    fi
-    [[ -n $package ]] || { rig_log "no cloud kernel package found"; return 1; }
-    rig_log "downloading $package"
-    local unpack
-    unpack=$(mktemp -d)
-    (cd "$unpack" && apt-get download "$package" >/dev/null 2>&1 && dpkg-deb -x ./*.deb root) ||
-      { rig_log "could not download $package"; rm -rf "$unpack"; return 1; }
-    cp "$unpack"/root/boot/vmlinuz-* "$dl/"
-    rm -rf "$unpack"
+    # Package lists that are missing or stale name a kernel the archive no longer has.
+    rig_fetch_kernel "$dl" || { apt-get update -qq >&2 && rig_fetch_kernel "$dl"; } || return 1
     kernel=$(ls "$dl"/vmlinuz-* | head -n1)
   fi
   echo "$kernel"
+}
+
+rig_fetch_kernel() {
+  local dl=$1 package unpack
+  package=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null |
+    awk '/Depends: linux-image-/ { print $2; exit }')
+  [[ -n $package ]] || { rig_log "no cloud kernel package in the package lists"; return 1; }
+  rig_log "downloading $package"
+  unpack=$(mktemp -d)
+  if ! (cd "$unpack" && apt-get download "$package" >/dev/null 2>&1 && dpkg-deb -x ./*.deb root); then
+    rig_log "could not download $package"
+    rm -rf "$unpack"
+    return 1
+  fi
+  cp "$unpack"/root/boot/vmlinuz-* "$dl/"
+  rm -rf "$unpack"
 }
 
 # rig_image ZELMO RECEIPT STEP... : prints the path of an initramfs with busybox, the program
