@@ -405,6 +405,46 @@ TEST(CIniFile, RefusedWriteIsAFailure) {
   EXPECT_TRUE(folder.Names().empty());
 }
 
+// A line break in a name or a value would add lines of its own to the file: a section, a key.
+// The save is refused and the file stays as it was, or is not made at all.
+TEST(CIniFile, LineBreaksInASaveAreRefusedAndNothingIsWritten) {
+  struct Case {
+    std::string section, key, value;
+    int32_t number;
+  } cases[] = {
+      {"Parametri", "Seriska", "1\r\n[Ports]\r\nCOM1=/dev/tty0", kIniComponentFailure},
+      {"Parametri", "Seriska", "1\nClear=1", kIniComponentFailure},
+      {"Parametri", "Seriska", "1\rClear=1", kIniComponentFailure},
+      {"Parametri", "Seriska", "1\0 and the rest"s, kIniComponentFailure},
+      {"Parametri", "Clear=1\r\nSeriska", "2", kIniInvalidKey},
+      {"Parametri", "Seriska\n", "2", kIniInvalidKey},
+      {"Parametri", "Ser\0iska"s, "2", kIniInvalidKey},
+      {"Parametri]\r\n[Ports", "COM1", "/dev/tty0", kIniInvalidSection},
+      {"\rParametri", "Seriska", "2", kIniInvalidSection},
+      {"Parametri\0"s, "Seriska", "2", kIniInvalidSection},
+  };
+  TempFolder folder;
+  const std::string path = folder / "Zelmocfg.ini";
+  const std::string missing = folder / "missing.ini";
+  const std::string content = "[Parametri]\r\nSeriska=1\r\n";
+  WriteBytes(path, content);
+  for (const auto& c : cases) {
+    const std::string what = testing::PrintToString(c.section + "/" + c.key + "/" + c.value);
+    CIniFile ini;
+    ini.Init(path);
+    ExpectError(Raised([&] { ini.SaveStringValue(c.section, c.key, c.value); }), c.number, what);
+    EXPECT_EQ(ReadBytes(path), content) << what;
+    ini.Init(missing);
+    ExpectError(Raised([&] { ini.SaveStringValue(c.section, c.key, c.value); }), c.number, what);
+  }
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"Zelmocfg.ini"});
+  // The checks keep their order: an empty section comes before a bad key or value.
+  CIniFile ini;
+  ini.Init(path);
+  ExpectError(Raised([&] { ini.SaveStringValue("", "a\nb", "c\nd"); }), kIniInvalidSection);
+  ExpectError(Raised([&] { ini.SaveStringValue("S", "", "c\nd"); }), kIniInvalidKey);
+}
+
 TEST(CIniFile, ReadOnlyFolderRefusesTheWriteAndKeepsTheFile) {
   TempFolder folder;
   const std::string path = folder / "Zelmocfg.ini";
