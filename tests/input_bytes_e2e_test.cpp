@@ -1,4 +1,5 @@
-// What a receipt may hold, end to end: the real bridge against the virtual register.
+// What a receipt and a settings file may hold, end to end: the real bridge against the virtual
+// register.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -77,6 +78,38 @@ TEST(ReceiptBytes, EveryByteFromSpaceUpGoesIntoTheFrames) {
         << name;
   }
   EXPECT_FALSE(scratch.Exists("smetka.txt"));
+}
+
+// UTF-16 LE with its byte order mark, as Notepad saves "Unicode".
+std::string Utf16(const std::string& ascii) {
+  std::string bytes = "\xFF\xFE";
+  for (const char c : ascii) bytes += std::string{c, '\0'};
+  return bytes;
+}
+
+// A settings file saved as "Unicode" is read as any other, and the port number put right is
+// written back into it in UTF-16.
+TEST(SettingsBytes, AUnicodeSettingsFileRunsTheJobAndStaysUnicode) {
+  Scratch scratch;
+  Register reg(scratch);
+  const std::string settings =
+      "[Parametri]\r\nSeriska=7\r\nPrikaziForma=0\r\nDelimiter=;\r\n"
+      "Clear=1\r\n[Ports]\r\nCOM1=" +
+      reg.device() + "\r\n";
+  scratch.Write("Zelmocfg.ini", Utf16(settings));
+  scratch.Write("smetka.txt", "Bread;1;A;30\r\n");
+
+  const Finished run = RunZelmo(scratch);
+  reg.Wait();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Has(reg.Received(),
+                  "\x02"
+                  "Dq1Bread"))
+      << reg.Received();
+  EXPECT_FALSE(scratch.Exists("smetka.txt"));
+  std::string corrected = settings;
+  corrected.replace(corrected.find("Seriska=7"), 9, "Seriska=1");
+  EXPECT_EQ(scratch.Read("Zelmocfg.ini"), Utf16(corrected));
 }
 
 }  // namespace
