@@ -5,7 +5,9 @@
 // operation below states what it returns, as the Windows function does.
 //
 // Texts (section, key, values, the buffer) are bytes in code page 1251 and NUL-terminated; a
-// nullptr stands for an absent argument (NULL in the Win32 call). Paths are UTF-8.
+// nullptr stands for an absent argument (NULL in the Win32 call). Paths are UTF-8. A file in
+// UTF-16 LE behind its byte order mark is read and written in UTF-16, as Windows does; its
+// characters come and go as 1251 bytes, "?" for one that 1251 has no code for.
 #pragma once
 
 #include <cstdint>
