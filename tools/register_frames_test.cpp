@@ -45,6 +45,18 @@ TEST(RegisterFrames, CheckValuesOfTheManualsExamples) {
   }
 }
 
+// The item of the manual's second example, "Млеко", as the register reads it.
+void ExpectMilk(const FrameReading& milk) {
+  ASSERT_TRUE(milk.command) << milk.problem;
+  const auto& item = std::get<ItemCommand>(*milk.command);
+  EXPECT_EQ(item.kind, "1");
+  EXPECT_EQ(item.nameAnsi, "\xCC\xEB\xE5\xEA\xEE" + std::string(13, ' '));
+  EXPECT_EQ(item.taxGroup, 'B');
+  EXPECT_EQ(item.unitPrice, 4550);
+  EXPECT_EQ(item.quantity, 2000);
+  EXPECT_EQ(item.amount, 9100);
+}
+
 // The manual's worked examples as they come over the line, byte for byte.
 TEST(RegisterFrames, ReadsTheManualsWorkedExamples) {
   const FrameReading opening = ReadFrame("\x02" + kOpeningBody + "\x03" + "006D");
@@ -57,14 +69,7 @@ TEST(RegisterFrames, ReadsTheManualsWorkedExamples) {
       std::string(13, ' ') + "B      4550      2000      9100" + std::string(11, ' ') +
       "\x03"
       "7F45");
-  ASSERT_TRUE(milk.command) << milk.problem;
-  const auto& item = std::get<ItemCommand>(*milk.command);
-  EXPECT_EQ(item.kind, "1");
-  EXPECT_EQ(item.nameAnsi, "\xCC\xEB\xE5\xEA\xEE" + std::string(13, ' '));
-  EXPECT_EQ(item.taxGroup, 'B');
-  EXPECT_EQ(item.unitPrice, 4550);
-  EXPECT_EQ(item.quantity, 2000);
-  EXPECT_EQ(item.amount, 9100);
+  ExpectMilk(milk);
 
   for (const auto& [frame, total] : {std::pair{"Dq4      2500      2500" + kZeros +
                                                    "\x03"
@@ -84,14 +89,7 @@ TEST(RegisterFrames, ReadsTheBridgesOwnFramesBack) {
   EXPECT_TRUE(std::holds_alternative<OpeningCommand>(*ReadFrame(BuildOpeningFrame()).command));
 
   const FrameReading milk = ReadFrame(BuildItemFrame(1, "Млеко", "B", 45.50, 2));
-  ASSERT_TRUE(milk.command) << milk.problem;
-  const auto& item = std::get<ItemCommand>(*milk.command);
-  EXPECT_EQ(item.kind, "1");
-  EXPECT_EQ(item.nameAnsi, "\xCC\xEB\xE5\xEA\xEE" + std::string(13, ' '));
-  EXPECT_EQ(item.taxGroup, 'B');
-  EXPECT_EQ(item.unitPrice, 4550);
-  EXPECT_EQ(item.quantity, 2000);
-  EXPECT_EQ(item.amount, 9100);
+  ExpectMilk(milk);
 
   const FrameReading total = ReadFrame(BuildTotalFrame(91.00));
   ASSERT_TRUE(total.command) << total.problem;

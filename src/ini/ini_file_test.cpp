@@ -16,6 +16,7 @@
 
 #include "ini/profile_store.h"
 #include "ini/under_wine_test.h"
+#include "ini/utf16_test.h"
 #include "text/cp1251.h"
 
 namespace zelmo {
@@ -373,16 +374,6 @@ TEST(CIniFile, SavingKeepsTheRestOfTheFileByteForByte) {
             "[Other]\r\nkey=\"quoted\"\r\n\x1a");
 }
 
-// UTF-16 LE with its byte order mark, as Notepad saves "Unicode".
-std::string Utf16(std::u16string_view text) {
-  std::string bytes = "\xFF\xFE";
-  for (const char16_t unit : text) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
-
 // A settings file saved as "Unicode" reads as the same text in code page 1251, and stays Unicode
 // when it is written: what is added is UTF-16 too, and a character that 1251 has no code for
 // (it reads as "?") stays in the file as it was.
@@ -390,8 +381,8 @@ TEST(CIniFile, UnicodeFilesAreReadAndWrittenInUnicode) {
   if (AnsiCodePage() != 1251) GTEST_SKIP() << "the ANSI code page is not 1251 here";
   TempFolder folder;
   const std::string path = folder / "Zelmocfg.ini";
-  WriteBytes(path, Utf16(u"[Parametri]\r\nSeriska=7\r\nИме=Млеко\r\nNote=Ωmega \U0001F600\r\n"
-                         u"[Други]\r\nk=\"1\"\r\n"));
+  WriteBytes(path, Utf16File(u"[Parametri]\r\nSeriska=7\r\nИме=Млеко\r\nNote=Ωmega \U0001F600\r\n"
+                             u"[Други]\r\nk=\"1\"\r\n"));
   CIniFile ini;
   ini.Init(path);
   EXPECT_EQ(ini.GetStringValue("Parametri", "Seriska"), "7");
@@ -410,18 +401,18 @@ TEST(CIniFile, UnicodeFilesAreReadAndWrittenInUnicode) {
   ini.SaveStringValue("Нов", "Клуч", "Вредност");
   EXPECT_EQ(ini.GetStringValue("Parametri", "Seriska"), "1");
   EXPECT_EQ(ini.GetStringValue("Нов", "Клуч"), "Вредност");
-  EXPECT_EQ(ReadBytes(path), Utf16(u"[Parametri]\r\nSeriska=1\r\nИме=Млеко\r\n"
-                                   u"Note=Ωmega \U0001F600\r\nClear=0\r\n[Други]\r\nk=\"1\"\r\n"
-                                   u"[Нов]\r\nКлуч=Вредност\r\n"));
+  EXPECT_EQ(ReadBytes(path), Utf16File(u"[Parametri]\r\nSeriska=1\r\nИме=Млеко\r\n"
+                                       u"Note=Ωmega \U0001F600\r\nClear=0\r\n[Други]\r\nk=\"1\"\r\n"
+                                       u"[Нов]\r\nКлуч=Вредност\r\n"));
   EXPECT_TRUE(ini.DeleteKey("Parametri", "Име"));
   EXPECT_TRUE(ini.DeleteSection("Други"));
-  EXPECT_EQ(ReadBytes(path), Utf16(u"[Parametri]\r\nSeriska=1\r\nNote=Ωmega \U0001F600\r\n"
-                                   u"Clear=0\r\n[Нов]\r\nКлуч=Вредност\r\n"));
+  EXPECT_EQ(ReadBytes(path), Utf16File(u"[Parametri]\r\nSeriska=1\r\nNote=Ωmega \U0001F600\r\n"
+                                       u"Clear=0\r\n[Нов]\r\nКлуч=Вредност\r\n"));
 
   // A file of nothing but the mark is an empty Unicode file.
-  WriteBytes(path, Utf16(u""));
+  WriteBytes(path, Utf16File(u""));
   ini.SaveStringValue("Parametri", "Seriska", "2");
-  EXPECT_EQ(ReadBytes(path), Utf16(u"[Parametri]\r\nSeriska=2\r\n"));
+  EXPECT_EQ(ReadBytes(path), Utf16File(u"[Parametri]\r\nSeriska=2\r\n"));
 }
 
 TEST(CIniFile, SavingKeepsThePermissionsAndFollowsALink) {

@@ -4,19 +4,12 @@
 
 #include <string>
 
+#include "ini/utf16_test.h"
+
 namespace zelmo {
 namespace {
 
 using namespace std::string_literals;
-
-std::string Utf16(std::u16string_view text) {
-  std::string bytes = "\xFF\xFE";
-  for (const char16_t unit : text) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
 
 TEST(ProfileFile, AnsiFilesAreTheirOwnText) {
   const ProfileFile file("[S]\r\nk=\xCC\x98\r\n");
@@ -30,21 +23,21 @@ TEST(ProfileFile, AnsiFilesAreTheirOwnText) {
 // an edit next to them leaves them as they were, and a byte left over at the end stays last.
 TEST(ProfileFile, UnicodeFilesAreEditedInTheirOwnUnits) {
   const std::u16string text = u"a=\U0001F600\xD800Ω\r\nb=Ж\r\n";
-  const ProfileFile file(Utf16(text) + "\x41");
+  const ProfileFile file(Utf16File(text) + "\x41");
   EXPECT_TRUE(file.utf16());
   EXPECT_EQ(file.text(), "a=???\r\nb=\xC6\r\n");
   // "b=Ж" becomes "b=Л" and a Latin "eb"; the line of a is not touched.
   EXPECT_EQ(file.Edited({9, 1,
                          "\xCB"
                          "eb"}),
-            Utf16(u"a=\U0001F600\xD800Ω\r\nb=Л"
-                  u"eb\r\n") +
+            Utf16File(u"a=\U0001F600\xD800Ω\r\nb=Л"
+                      u"eb\r\n") +
                 "\x41");
   // The second "?" (the lone surrogate) is removed: the pair before it and the Ω after it stay.
-  EXPECT_EQ(file.Edited({3, 1, ""}), Utf16(u"a=\U0001F600Ω\r\nb=Ж\r\n") + "\x41");
+  EXPECT_EQ(file.Edited({3, 1, ""}), Utf16File(u"a=\U0001F600Ω\r\nb=Ж\r\n") + "\x41");
   // Appended at the end of the text: before the byte left over.
-  EXPECT_EQ(file.Edited({12, 0, "c=1\r\n"}), Utf16(text + u"c=1\r\n") + "\x41");
-  EXPECT_EQ(ProfileFile(Utf16(u"")).Edited({0, 0, "[S]"}), Utf16(u"[S]"));
+  EXPECT_EQ(file.Edited({12, 0, "c=1\r\n"}), Utf16File(text + u"c=1\r\n") + "\x41");
+  EXPECT_EQ(ProfileFile(Utf16File(u"")).Edited({0, 0, "[S]"}), Utf16File(u"[S]"));
 }
 
 }  // namespace

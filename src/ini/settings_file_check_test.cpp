@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "ini/utf16_test.h"
 #include "sys/paths.h"
 
 namespace zelmo {
@@ -68,22 +69,12 @@ TEST_F(SettingsFileCheck, BinaryBytesOrALongLineAreRefusedWithTheLine) {
   }
 }
 
-// UTF-16 LE with its byte order mark, as Notepad saves "Unicode".
-std::string Utf16(std::u16string_view text) {
-  std::string bytes = "\xFF\xFE";
-  for (const char16_t unit : text) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
-
 // Behind its byte order mark, a UTF-16 file is looked at in its characters, by the same rules.
 TEST_F(SettingsFileCheck, UnicodeFilesAreCheckedInTheirCharacters) {
   const std::string good[] = {
-      Utf16(u""),
-      Utf16(u"[Parametri]\r\nSeriska=1\r\nDelimiter=;\r\nИме=Ωmega \U0001F600\r\n"),
-      Utf16(u"; " + std::u16string(kMaxSettingsLine - 2, u'ж') + u"\r\n"),
+      Utf16File(u""),
+      Utf16File(u"[Parametri]\r\nSeriska=1\r\nDelimiter=;\r\nИме=Ωmega \U0001F600\r\n"),
+      Utf16File(u"; " + std::u16string(kMaxSettingsLine - 2, u'ж') + u"\r\n"),
   };
   for (const std::string& file : good) {
     SCOPED_TRACE(::testing::PrintToString(file.substr(0, 60)));
@@ -92,10 +83,12 @@ TEST_F(SettingsFileCheck, UnicodeFilesAreCheckedInTheirCharacters) {
   struct Case {
     std::string bytes, problem;
   } bad[] = {
-      {Utf16(u"[Parametri]\r\nSeriska=1\0"s), "line 2 holds the character 00h, which is not text"},
-      {Utf16(u"a\nb\x1b"), "line 2 holds the character 1Bh, which is not text"},
-      {Utf16(std::u16string(kMaxSettingsLine + 1, u'ж')), "line 1 is longer than 1024 characters"},
-      {Utf16(u"[Parametri]\r\n") + "x", "it ends in half a UTF-16 character"},
+      {Utf16File(u"[Parametri]\r\nSeriska=1\0"s),
+       "line 2 holds the character 00h, which is not text"},
+      {Utf16File(u"a\nb\x1b"), "line 2 holds the character 1Bh, which is not text"},
+      {Utf16File(std::u16string(kMaxSettingsLine + 1, u'ж')),
+       "line 1 is longer than 1024 characters"},
+      {Utf16File(u"[Parametri]\r\n") + "x", "it ends in half a UTF-16 character"},
   };
   for (const Case& c : bad) {
     SCOPED_TRACE(c.problem);
