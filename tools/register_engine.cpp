@@ -2,7 +2,6 @@
 
 #include <variant>
 
-#include "device/frames.h"
 #include "text/cp1251.h"
 
 namespace zelmo::sim {

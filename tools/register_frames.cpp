@@ -1,6 +1,6 @@
 #include "register_frames.h"
 
-#include "device/frames.h"
+#include <cstdint>
 
 namespace zelmo::sim {
 namespace {
@@ -93,6 +93,21 @@ FrameReading ReadItem(std::string_view body) {
 
 }  // namespace
 
+std::string CheckValue(std::string_view covered) {
+  uint32_t sum = 0;
+  unsigned shift = 0;
+  for (const char c : covered) {
+    uint32_t value = static_cast<unsigned char>(c);
+    for (unsigned i = 0; i < shift; ++i) value *= 2;  // the manual's shift: one doubling a bit
+    sum ^= value;
+    shift = shift == 8 ? 0 : shift + 1;
+  }
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string digits(kCheckWidth, '0');
+  for (size_t i = kCheckWidth; i-- > 0; sum >>= 4) digits[i] = kHex[sum & 0xF];
+  return digits;
+}
+
 std::optional<int64_t> ReadNumberField(std::string_view field, int decimals) {
   if (field.size() != kFieldWidth || decimals < 1 || decimals >= static_cast<int>(kFieldWidth)) {
     return std::nullopt;
@@ -116,7 +131,7 @@ FrameReading ReadFrame(std::string_view frame) {
   const std::string_view covered = frame.substr(1, etx);  // body and ETX
   const std::string_view check = frame.substr(etx + 1);
   if (!IsUpperHex(check)) return Refuse("check value is not four upper-case hex digits");
-  const std::string expected = ComputeCheckValue(covered);
+  const std::string expected = CheckValue(covered);
   if (check != expected) {
     return Refuse("check value " + std::string(check) + ", expected " + expected);
   }

@@ -1,5 +1,7 @@
 // How the virtual register reads a framed command: its layout, its number fields and its check
-// value, checked over exactly the bytes that came over the line.
+// value, checked over exactly the bytes that came over the line. All of it is the register's own,
+// read from the protocol as the register's manual gives it, and shares no code with the bridge:
+// a fault in the bridge's frames cannot hide behind the same fault here.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +11,9 @@
 #include <variant>
 
 namespace zelmo::sim {
+
+inline constexpr char kSTX = '\x02';
+inline constexpr char kETX = '\x03';
 
 struct OpeningCommand {};
 
@@ -35,6 +40,10 @@ struct FrameReading {
 
 // `frame` is STX, body, ETX and the four characters that came after the ETX.
 FrameReading ReadFrame(std::string_view frame);
+
+// The check value of the bytes it covers (body and ETX): each byte shifted left by its position
+// counted from 0, modulo 9, all of them combined by exclusive-or, as four upper-case hex digits.
+std::string CheckValue(std::string_view covered);
 
 // A 10-character number field with `decimals` fraction digits, in units of the last digit;
 // nothing when the field is not spaces, then at least one digit, then exactly `decimals` digits.

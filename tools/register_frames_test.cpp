@@ -7,14 +7,46 @@
 namespace zelmo::sim {
 namespace {
 
+// A frame around `body`, closed with the register's own check value.
 std::string Wrap(const std::string& body) {
-  return kSTX + body + kETX + ComputeCheckValue(body + kETX);
+  return kSTX + body + kETX + CheckValue(body + kETX);
 }
 
-TEST(RegisterFrames, ReadsTheBridgesOwnFramesBack) {
-  EXPECT_TRUE(std::holds_alternative<OpeningCommand>(*ReadFrame(BuildOpeningFrame()).command));
+const std::string kOpeningBody = "Sq1" + std::string(17, ' ') + "0" + std::string(17, ' ') + "0";
+const std::string kZeros = "         0         0         0         0";
 
-  const FrameReading milk = ReadFrame(BuildItemFrame(1, "Млеко", "B", 45.50, 2));
+// The manual's own examples of check values, over the bytes they cover (body and ETX).
+TEST(RegisterFrames, CheckValuesOfTheManualsExamples) {
+  struct Case {
+    std::string covered;
+    const char* check;
+  } cases[] = {
+      {"abc", "0129"},
+      {kOpeningBody + "\x03", "006D"},
+      {"\x03", "0003"},
+      {"", "0000"},
+      {"\x01\x02", "0005"},                  // 01h and 02h shifted by 1: 01h xor 04h
+      {std::string("\x02\x01", 2), "0000"},  // 02h xor 01h shifted by 1: they cancel out
+      {"Dq1Sugar 1kg" + std::string(9, ' ') + "A      1250      2000      2500" +
+           std::string(11, ' ') + "\x03",
+       "0F50"},
+      {"Dq4      2500      2500" + kZeros + "\x03", "207D"},
+      {"Dq1\xCC\xEB\xE5\xEA\xEE" + std::string(13, ' ') + "B      4550      2000      9100" +
+           std::string(11, ' ') + "\x03",
+       "7F45"},
+      {"Dq4      9100      9100" + kZeros + "\x03", "2078"},
+      // The ninth byte is shifted by 8; the tenth by 0 again, as the first, and they cancel.
+      {std::string(8, '\0') + "\xFF", "FF00"},
+      {"\xFF" + std::string(8, '\0') + "\xFF", "0000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.covered));
+    EXPECT_EQ(CheckValue(c.covered), c.check);
+  }
+}
+
+// The item of the manual's second example, "Млеко", as the register reads it.
+void ExpectMilk(const FrameReading& milk) {
   ASSERT_TRUE(milk.command) << milk.problem;
   const auto& item = std::get<ItemCommand>(*milk.command);
   EXPECT_EQ(item.kind, "1");
@@ -23,6 +55,41 @@ TEST(RegisterFrames, ReadsTheBridgesOwnFramesBack) {
   EXPECT_EQ(item.unitPrice, 4550);
   EXPECT_EQ(item.quantity, 2000);
   EXPECT_EQ(item.amount, 9100);
+}
+
+// The manual's worked examples as they come over the line, byte for byte.
+TEST(RegisterFrames, ReadsTheManualsWorkedExamples) {
+  const FrameReading opening = ReadFrame("\x02" + kOpeningBody + "\x03" + "006D");
+  ASSERT_TRUE(opening.command) << opening.problem;
+  EXPECT_TRUE(std::holds_alternative<OpeningCommand>(*opening.command));
+
+  const FrameReading milk = ReadFrame(
+      "\x02"
+      "Dq1\xCC\xEB\xE5\xEA\xEE" +
+      std::string(13, ' ') + "B      4550      2000      9100" + std::string(11, ' ') +
+      "\x03"
+      "7F45");
+  ExpectMilk(milk);
+
+  for (const auto& [frame, total] : {std::pair{"Dq4      2500      2500" + kZeros +
+                                                   "\x03"
+                                                   "207D",
+                                               2500},
+                                     std::pair{"Dq4      9100      9100" + kZeros +
+                                                   "\x03"
+                                                   "2078",
+                                               9100}}) {
+    const FrameReading reading = ReadFrame(kSTX + frame);
+    ASSERT_TRUE(reading.command) << reading.problem;
+    EXPECT_EQ(std::get<TotalCommand>(*reading.command).total, total);
+  }
+}
+
+TEST(RegisterFrames, ReadsTheBridgesOwnFramesBack) {
+  EXPECT_TRUE(std::holds_alternative<OpeningCommand>(*ReadFrame(BuildOpeningFrame()).command));
+
+  const FrameReading milk = ReadFrame(BuildItemFrame(1, "Млеко", "B", 45.50, 2));
+  ExpectMilk(milk);
 
   const FrameReading total = ReadFrame(BuildTotalFrame(91.00));
   ASSERT_TRUE(total.command) << total.problem;
@@ -50,9 +117,7 @@ TEST(RegisterFrames, RefusesFramesWhoseLayoutOrCheckValueIsWrong) {
   };
   const Case cases[] = {
       {"check value off by one", item.substr(0, item.size() - 1) + "1"},
-      {"check value in lower case",
-       Wrap("Sq1" + std::string(17, ' ') + "0" + std::string(17, ' ') + "0")
-           .replace(41, 4, "006d")},
+      {"check value in lower case", Wrap(kOpeningBody).replace(41, 4, "006d")},
       {"no ETX", kSTX + itemBody + "0F50X"},
       {"no STX", "X" + item.substr(1)},
       {"too short to be a frame",

@@ -75,6 +75,12 @@ std::vector<std::string> SplitNames(std::span<const char> list, bool keepEmpty) 
   return names;
 }
 
+// A CR or LF would go into the file as it is and end the line there: what follows it would read
+// as a section or a key of its own. A NUL would cut the text short without a word.
+bool BreaksTheLine(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
 // One of the list reads: the key names of `section`, or the section names when it is null.
 std::vector<std::string> ReadNames(ProfileStore& store, const char* section,
                                    const std::string& defaultText, const std::string& path,
@@ -189,8 +195,10 @@ void CIniFile::SaveStringValue(const std::string& Section, const std::string& Ke
                                const std::string& sText) {
   Trapped([&] {
     RequireBound();
-    if (Section.empty()) Raise(kIniInvalidSection);
-    if (Key.empty()) Raise(kIniInvalidKey);
+    if (Section.empty() || BreaksTheLine(Section)) Raise(kIniInvalidSection);
+    if (Key.empty() || BreaksTheLine(Key)) Raise(kIniInvalidKey);
+    // The error table has no number for a bad value: it is one of the component's failures.
+    if (BreaksTheLine(sText)) Raise(kIniComponentFailure);
     const bool written = store_.WriteString(Utf8ToAnsi(Section).c_str(), Utf8ToAnsi(Key).c_str(),
                                             Utf8ToAnsi(sText).c_str(), sFileName);
     store_.WriteString(nullptr, nullptr, nullptr, sFileName);

@@ -53,6 +53,8 @@ class CIniFile {
   int16_t GetNumericValue(const std::string& Section, const std::string& Key);
   std::string GetStringValue(const std::string& Section, const std::string& Key);
   void SaveNumericValue(const std::string& Section, const std::string& Key, int16_t iData);
+  // A section or key with a CR, LF or NUL in it raises kIniInvalidSection or kIniInvalidKey, a
+  // value with one kIniComponentFailure; nothing is written then.
   void SaveStringValue(const std::string& Section, const std::string& Key,
                        const std::string& sText);
   bool FileExists(const std::string& FileName);

@@ -16,6 +16,7 @@
 
 #include "ini/profile_store.h"
 #include "ini/under_wine_test.h"
+#include "ini/utf16_test.h"
 #include "text/cp1251.h"
 
 namespace zelmo {
@@ -373,6 +374,47 @@ TEST(CIniFile, SavingKeepsTheRestOfTheFileByteForByte) {
             "[Other]\r\nkey=\"quoted\"\r\n\x1a");
 }
 
+// A settings file saved as "Unicode" reads as the same text in code page 1251, and stays Unicode
+// when it is written: what is added is UTF-16 too, and a character that 1251 has no code for
+// (it reads as "?") stays in the file as it was.
+TEST(CIniFile, UnicodeFilesAreReadAndWrittenInUnicode) {
+  if (AnsiCodePage() != 1251) GTEST_SKIP() << "the ANSI code page is not 1251 here";
+  TempFolder folder;
+  const std::string path = folder / "Zelmocfg.ini";
+  WriteBytes(path, Utf16File(u"[Parametri]\r\nSeriska=7\r\nИме=Млеко\r\nNote=Ωmega \U0001F600\r\n"
+                             u"[Други]\r\nk=\"1\"\r\n"));
+  CIniFile ini;
+  ini.Init(path);
+  EXPECT_EQ(ini.GetStringValue("Parametri", "Seriska"), "7");
+  EXPECT_EQ(ini.GetNumericValue("parametri", "seriska"), 7);
+  EXPECT_EQ(ini.GetStringValue("Parametri", "Име"), "Млеко");
+  EXPECT_EQ(ini.GetStringValue("Други", "k"), "1");
+  EXPECT_EQ(ini.GetStringValue("Parametri", "Note").substr(0, 6), "?mega ");
+  std::vector<std::string> names;
+  EXPECT_EQ(ini.EnumerateAllSections(names), 2);
+  EXPECT_EQ(names, (std::vector<std::string>{"Parametri", "Други"}));
+  EXPECT_EQ(ini.EnumerateAllKeys("Parametri", names), 3);
+  EXPECT_EQ(names, (std::vector<std::string>{"Seriska", "Име", "Note"}));
+
+  ini.SaveStringValue("Parametri", "Seriska", "1");
+  ini.SaveStringValue("Parametri", "Clear", "0");
+  ini.SaveStringValue("Нов", "Клуч", "Вредност");
+  EXPECT_EQ(ini.GetStringValue("Parametri", "Seriska"), "1");
+  EXPECT_EQ(ini.GetStringValue("Нов", "Клуч"), "Вредност");
+  EXPECT_EQ(ReadBytes(path), Utf16File(u"[Parametri]\r\nSeriska=1\r\nИме=Млеко\r\n"
+                                       u"Note=Ωmega \U0001F600\r\nClear=0\r\n[Други]\r\nk=\"1\"\r\n"
+                                       u"[Нов]\r\nКлуч=Вредност\r\n"));
+  EXPECT_TRUE(ini.DeleteKey("Parametri", "Име"));
+  EXPECT_TRUE(ini.DeleteSection("Други"));
+  EXPECT_EQ(ReadBytes(path), Utf16File(u"[Parametri]\r\nSeriska=1\r\nNote=Ωmega \U0001F600\r\n"
+                                       u"Clear=0\r\n[Нов]\r\nКлуч=Вредност\r\n"));
+
+  // A file of nothing but the mark is an empty Unicode file.
+  WriteBytes(path, Utf16File(u""));
+  ini.SaveStringValue("Parametri", "Seriska", "2");
+  EXPECT_EQ(ReadBytes(path), Utf16File(u"[Parametri]\r\nSeriska=2\r\n"));
+}
+
 TEST(CIniFile, SavingKeepsThePermissionsAndFollowsALink) {
   TempFolder folder;
   const std::string path = folder / "Zelmocfg.ini";
@@ -403,6 +445,46 @@ TEST(CIniFile, RefusedWriteIsAFailure) {
   ExpectError(Raised([&] { ini.SaveNumericValue("Parametri", "Seriska", 1); }),
               kIniComponentFailure);
   EXPECT_TRUE(folder.Names().empty());
+}
+
+// A line break in a name or a value would add lines of its own to the file: a section, a key.
+// The save is refused and the file stays as it was, or is not made at all.
+TEST(CIniFile, LineBreaksInASaveAreRefusedAndNothingIsWritten) {
+  struct Case {
+    std::string section, key, value;
+    int32_t number;
+  } cases[] = {
+      {"Parametri", "Seriska", "1\r\n[Ports]\r\nCOM1=/dev/tty0", kIniComponentFailure},
+      {"Parametri", "Seriska", "1\nClear=1", kIniComponentFailure},
+      {"Parametri", "Seriska", "1\rClear=1", kIniComponentFailure},
+      {"Parametri", "Seriska", "1\0 and the rest"s, kIniComponentFailure},
+      {"Parametri", "Clear=1\r\nSeriska", "2", kIniInvalidKey},
+      {"Parametri", "Seriska\n", "2", kIniInvalidKey},
+      {"Parametri", "Ser\0iska"s, "2", kIniInvalidKey},
+      {"Parametri]\r\n[Ports", "COM1", "/dev/tty0", kIniInvalidSection},
+      {"\rParametri", "Seriska", "2", kIniInvalidSection},
+      {"Parametri\0"s, "Seriska", "2", kIniInvalidSection},
+  };
+  TempFolder folder;
+  const std::string path = folder / "Zelmocfg.ini";
+  const std::string missing = folder / "missing.ini";
+  const std::string content = "[Parametri]\r\nSeriska=1\r\n";
+  WriteBytes(path, content);
+  for (const auto& c : cases) {
+    const std::string what = testing::PrintToString(c.section + "/" + c.key + "/" + c.value);
+    CIniFile ini;
+    ini.Init(path);
+    ExpectError(Raised([&] { ini.SaveStringValue(c.section, c.key, c.value); }), c.number, what);
+    EXPECT_EQ(ReadBytes(path), content) << what;
+    ini.Init(missing);
+    ExpectError(Raised([&] { ini.SaveStringValue(c.section, c.key, c.value); }), c.number, what);
+  }
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"Zelmocfg.ini"});
+  // The checks keep their order: an empty section comes before a bad key or value.
+  CIniFile ini;
+  ini.Init(path);
+  ExpectError(Raised([&] { ini.SaveStringValue("", "a\nb", "c\nd"); }), kIniInvalidSection);
+  ExpectError(Raised([&] { ini.SaveStringValue("S", "", "c\nd"); }), kIniInvalidKey);
 }
 
 TEST(CIniFile, ReadOnlyFolderRefusesTheWriteAndKeepsTheFile) {

@@ -317,15 +317,14 @@ std::string KeyLine(std::string_view key, std::string_view value) {
 }
 
 // The key's line keeps its name as the file spells it; only what follows the name changes.
-bool SetInLine(std::string& bytes, const Line& line, std::string_view value) {
+std::optional<TextEdit> SetInLine(std::string_view bytes, const Line& line,
+                                  std::string_view value) {
   if (!line.hasValue) {
-    bytes.replace(line.nameEnd, line.contentEnd - line.nameEnd, "=" + std::string(value));
-    return true;
+    return TextEdit{line.nameEnd, line.contentEnd - line.nameEnd, "=" + std::string(value)};
   }
   const size_t length = line.contentEnd - line.valueBegin;
-  if (line.value == value || bytes.compare(line.valueBegin, length, value) == 0) return false;
-  bytes.replace(line.valueBegin, length, value);
-  return true;
+  if (line.value == value || bytes.substr(line.valueBegin, length) == value) return std::nullopt;
+  return TextEdit{line.valueBegin, length, std::string(value)};
 }
 
 }  // namespace
@@ -362,12 +361,19 @@ ProfileText::WriteResult ProfileText::Write(const char* section, const char* key
   if (!section) return {};
   // Deletes take the names as given; a set drops the blanks around the names and those before
   // the value, and keeps those after it.
-  if (!key) return {true, DeleteSection(section)};
-  if (!text) return {true, DeleteKey(section, key)};
-  return {true, SetValue(Trim(section), Trim(key), TrimLeft(text))};
+  if (!key) return Apply(DeleteSection(section));
+  if (!text) return Apply(DeleteKey(section, key));
+  return Apply(SetValue(Trim(section), Trim(key), TrimLeft(text)));
 }
 
-bool ProfileText::SetValue(std::string_view section, std::string_view key, std::string_view value) {
+ProfileText::WriteResult ProfileText::Apply(std::optional<TextEdit> edit) {
+  if (!edit) return {true, false, {}};
+  bytes_.replace(edit->at, edit->removed, edit->inserted);
+  return {true, true, std::move(*edit)};
+}
+
+std::optional<TextEdit> ProfileText::SetValue(std::string_view section, std::string_view key,
+                                              std::string_view value) const {
   const auto span = FindSection(bytes_, section);
   if (!span) {
     // A line end first only where the last line has none; no blank line before the header.
@@ -375,33 +381,30 @@ bool ProfileText::SetValue(std::string_view section, std::string_view key, std::
     added += '[';
     added += section;
     added += "]\r\n" + KeyLine(key, value) + "\r\n";
-    bytes_ += added;
-    return true;
+    return TextEdit{bytes_.size(), 0, std::move(added)};
   }
   if (const auto line = FindKey(bytes_, *span, key)) return SetInLine(bytes_, *line, value);
   const size_t at = EndOfEntries(bytes_, *span);
   const bool lineOpen = at > 0 && !IsLineBreak(bytes_[at - 1]);
-  bytes_.insert(at, (lineOpen ? "\r\n" : "") + KeyLine(key, value) + "\r\n");
-  return true;
+  return TextEdit{at, 0, (lineOpen ? "\r\n" : "") + KeyLine(key, value) + "\r\n"};
 }
 
-bool ProfileText::DeleteKey(std::string_view section, std::string_view key) {
+std::optional<TextEdit> ProfileText::DeleteKey(std::string_view section,
+                                               std::string_view key) const {
   // Unlike a lookup, a delete looks into every section of that name.
   std::optional<Line> found;
   ForEachSection(bytes_, [&](const SectionSpan& span) {
     if (SameName(span.name, section)) found = FindKey(bytes_, span, key);
     return !found;
   });
-  if (!found) return false;
-  bytes_.erase(found->begin, found->end - found->begin);
-  return true;
+  if (!found) return std::nullopt;
+  return TextEdit{found->begin, found->end - found->begin, ""};
 }
 
-bool ProfileText::DeleteSection(std::string_view section) {
+std::optional<TextEdit> ProfileText::DeleteSection(std::string_view section) const {
   const auto span = FindSection(bytes_, section);
-  if (!span || span->end == span->begin) return false;
-  bytes_.erase(span->begin, span->end - span->begin);
-  return true;
+  if (!span || span->end == span->begin) return std::nullopt;
+  return TextEdit{span->begin, span->end - span->begin, ""};
 }
 
 }  // namespace zelmo

@@ -21,12 +21,22 @@
 // end with CR LF, and a new section follows the last line without a blank line before it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 namespace zelmo {
+
+// One change of the text: `removed` bytes at `at` replaced by `inserted`. Every write is one
+// such change, so that it can be made in a file of another encoding too.
+struct TextEdit {
+  size_t at = 0;
+  size_t removed = 0;
+  std::string inserted;
+};
 
 class ProfileText {
  public:
@@ -44,17 +54,20 @@ class ProfileText {
 
   // WritePrivateProfileString without the flush form: sets a key (text given), deletes a key
   // (text null) or deletes a section (key null). `done` is the call's result; `changed` tells
-  // whether bytes() differs and must be written back.
+  // whether bytes() differs and must be written back, and `edit` is that difference.
   struct WriteResult {
     bool done = false;
     bool changed = false;
+    TextEdit edit;
   };
   WriteResult Write(const char* section, const char* key, const char* text);
 
  private:
-  bool SetValue(std::string_view section, std::string_view key, std::string_view value);
-  bool DeleteKey(std::string_view section, std::string_view key);
-  bool DeleteSection(std::string_view section);
+  std::optional<TextEdit> SetValue(std::string_view section, std::string_view key,
+                                   std::string_view value) const;
+  std::optional<TextEdit> DeleteKey(std::string_view section, std::string_view key) const;
+  std::optional<TextEdit> DeleteSection(std::string_view section) const;
+  WriteResult Apply(std::optional<TextEdit> edit);
 
   std::string bytes_;
 };

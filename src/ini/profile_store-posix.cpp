@@ -1,6 +1,7 @@
-// The profile store on POSIX: our engine over the real file. Each call reads the whole file; a
-// change is written to a temporary file beside it and renamed into place, so that a reader
-// (or a crash) never meets a half-written settings file.
+// The profile store on POSIX: our engine over the real file, in code page 1251 or in UTF-16 LE
+// behind its byte order mark, as Windows reads them. Each call reads the whole file; a change is
+// written to a temporary file beside it and renamed into place, so that a reader (or a crash)
+// never meets a half-written settings file.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <system_error>
 
 #include "ini/profile_engine.h"
+#include "ini/profile_file.h"
 #include "ini/profile_store.h"
 
 namespace zelmo {
@@ -196,12 +198,12 @@ class PosixProfileStore final : public ProfileStore {
  public:
   uint32_t GetString(const char* section, const char* key, const char* defaultText,
                      std::span<char> buffer, const std::string& path) override {
-    return ProfileText(ReadProfile(path).value_or("")).GetString(section, key, defaultText, buffer);
+    return Read(path).GetString(section, key, defaultText, buffer);
   }
 
   uint32_t GetInt(const char* section, const char* key, int32_t defaultNumber,
                   const std::string& path) override {
-    return ProfileText(ReadProfile(path).value_or("")).GetInt(section, key, defaultNumber);
+    return Read(path).GetInt(section, key, defaultNumber);
   }
 
   bool WriteString(const char* section, const char* key, const char* text,
@@ -209,10 +211,11 @@ class PosixProfileStore final : public ProfileStore {
     // Every change is on the disk when its call returns, so a flush has nothing left to do.
     if (!section && !key && !text) return false;
     try {
-      ProfileText profile(ReadProfile(path).value_or(""));
+      const ProfileFile file(ReadProfile(path).value_or(""));
+      ProfileText profile(file.text());
       const auto result = profile.Write(section, key, text);
       if (!result.done) return false;
-      return !result.changed || ReplaceFile(path, profile.bytes());
+      return !result.changed || ReplaceFile(path, file.Edited(result.edit));
     } catch (const std::system_error&) {
       return false;
     }
@@ -234,6 +237,11 @@ class PosixProfileStore final : public ProfileStore {
   }
 
   bool CloseFind(FindHandle handle) override { return handle == kMatchFound; }
+
+ private:
+  static ProfileText Read(const std::string& path) {
+    return ProfileText(ProfileFile(ReadProfile(path).value_or("")).text());
+  }
 };
 
 }  // namespace

@@ -1,11 +1,21 @@
 // The profile store on Windows: kernel32's own private-profile functions and file search, in
-// their narrow forms. Paths come in as UTF-8 and go to the functions in the ANSI code page, and
-// always as full paths: a bare name would send the functions to the Windows folder.
+// their wide forms, so that a file is reached whatever its folder is called: paths come in as
+// UTF-8 and go to the functions as UTF-16, always as full paths (a bare name would send the
+// functions to the Windows folder).
+//
+// Sections, keys and values stay the bytes the narrow functions take and give: they go to the
+// wide functions and come back through the system's ANSI code page, as the narrow functions
+// themselves convert them. The wide functions read an ANSI file in that code page too, so a byte
+// of a 1251 file comes back as the same byte even where the system's code page is another one;
+// turning it into UTF-16 as 1251 would instead lose every byte the two code pages give different
+// characters.
 #include <windows.h>
 
-#include <filesystem>
+#include <algorithm>
 #include <optional>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "ini/profile_store.h"
 #include "sys/wide-win32.h"
@@ -13,22 +23,39 @@
 namespace zelmo {
 namespace {
 
-// The ANSI form of a path, or nothing when a character of it has none: a "?" put in its place
-// would be a wildcard, or another file.
-std::optional<std::string> ToAnsi(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  const int size = static_cast<int>(wide.size());
-  BOOL lossy = FALSE;
-  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0,
-                                    nullptr, &lossy);
-  if (n <= 0 || lossy) return std::nullopt;
-  std::string ansi(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, ansi.data(), n, nullptr,
-                      nullptr);
+std::wstring AnsiToWide(const char* ansi) {
+  const int size = static_cast<int>(std::char_traits<char>::length(ansi));
+  if (size == 0) return {};
+  const int n = MultiByteToWideChar(CP_ACP, 0, ansi, size, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(std::max(n, 0)), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi, size, wide.data(), n);
+  return wide;
+}
+
+std::string WideToAnsi(const wchar_t* wide, size_t units) {
+  if (units == 0) return {};
+  const int size = static_cast<int>(units);
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
+  std::string ansi(static_cast<size_t>(std::max(n, 0)), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, size, ansi.data(), n, nullptr, nullptr);
   return ansi;
 }
 
-std::wstring FullPath(const std::wstring& path) {
+// A text argument of the narrow forms, in the wide form; absent stays absent (NULL).
+class WideText {
+ public:
+  explicit WideText(const char* ansi) : present_(ansi != nullptr) {
+    if (ansi) text_ = AnsiToWide(ansi);
+  }
+  const wchar_t* get() const { return present_ ? text_.c_str() : nullptr; }
+
+ private:
+  bool present_;
+  std::wstring text_;
+};
+
+std::wstring FullPath(const std::string& utf8) {
+  const std::wstring path = Utf8ToWide(utf8);
   const DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
   if (n == 0) return path;
   std::wstring full(n, L'\0');
@@ -38,39 +65,18 @@ std::wstring FullPath(const std::wstring& path) {
   return full;
 }
 
-// The short (8.3) name of an existing folder or file is plain ASCII.
-std::optional<std::wstring> ShortPath(const std::wstring& path) {
-  const DWORD n = GetShortPathNameW(path.c_str(), nullptr, 0);
-  if (n == 0) return std::nullopt;
-  std::wstring shortPath(n, L'\0');
-  const DWORD written = GetShortPathNameW(path.c_str(), shortPath.data(), n);
-  if (written == 0 || written >= n) return std::nullopt;
-  shortPath.resize(written);
-  return shortPath;
-}
-
-// The full path of the settings file in the ANSI code page. Where its folder's name has no ANSI
-// form, the folder's short name stands in for it.
-std::optional<std::string> AnsiFullPath(const std::string& utf8) {
-  const std::wstring full = FullPath(Utf8ToWide(utf8));
-  if (auto ansi = ToAnsi(full)) return ansi;
-  const std::filesystem::path path(full);
-  const auto folder = ShortPath(path.parent_path().wstring());
-  if (!folder) return std::nullopt;
-  return ToAnsi((std::filesystem::path(*folder) / path.filename()).wstring());
-}
-
 [[noreturn]] void ThrowSystemError(DWORD error, const std::string& path) {
   throw std::system_error(static_cast<int>(error), std::system_category(), path);
 }
 
 // kernel32 reads a folder or a file it may not open as if it were empty; we would rather say so.
-void CheckReadable(const std::string& utf8) {
-  const std::wstring path = FullPath(Utf8ToWide(utf8));
+// The full path of a file that can be read, or that is not there.
+std::wstring ReadablePath(const std::string& utf8) {
+  const std::wstring path = FullPath(utf8);
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return path;
     ThrowSystemError(error, utf8);
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) ThrowSystemError(ERROR_ACCESS_DENIED, utf8);
@@ -79,49 +85,51 @@ void CheckReadable(const std::string& utf8) {
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) ThrowSystemError(GetLastError(), utf8);
   CloseHandle(file);
-}
-
-// The path to hand to the A functions; a file whose path has no ANSI form cannot be reached by
-// them at all.
-std::string ReadablePath(const std::string& utf8) {
-  CheckReadable(utf8);
-  auto ansi = AnsiFullPath(utf8);
-  if (!ansi) ThrowSystemError(ERROR_NO_UNICODE_TRANSLATION, utf8);
-  return *ansi;
+  return path;
 }
 
 class Win32ProfileStore final : public ProfileStore {
  public:
   uint32_t GetString(const char* section, const char* key, const char* defaultText,
                      std::span<char> buffer, const std::string& path) override {
-    const std::string ansi = ReadablePath(path);
-    return GetPrivateProfileStringA(section, key, defaultText, buffer.data(),
-                                    static_cast<DWORD>(buffer.size()), ansi.c_str());
+    if (buffer.empty()) return 0;
+    const std::wstring file = ReadablePath(path);
+    std::vector<wchar_t> wide(buffer.size(), L'\0');
+    const DWORD units = GetPrivateProfileStringW(WideText(section).get(), WideText(key).get(),
+                                                 WideText(defaultText).get(), wide.data(),
+                                                 static_cast<DWORD>(wide.size()), file.c_str());
+    // The list forms close their list with a second NUL; a value has one.
+    const bool list = !section || !key;
+    std::string ansi = WideToAnsi(wide.data(), std::min<size_t>(units, wide.size()));
+    ansi.resize(std::min(ansi.size(), buffer.size() - (list && buffer.size() > 1 ? 2 : 1)));
+    std::copy(ansi.begin(), ansi.end(), buffer.begin());
+    buffer[ansi.size()] = '\0';
+    if (list && ansi.size() + 1 < buffer.size()) buffer[ansi.size() + 1] = '\0';
+    return static_cast<uint32_t>(ansi.size());
   }
 
   uint32_t GetInt(const char* section, const char* key, int32_t defaultNumber,
                   const std::string& path) override {
-    const std::string ansi = ReadablePath(path);
-    return GetPrivateProfileIntA(section, key, defaultNumber, ansi.c_str());
+    const std::wstring file = ReadablePath(path);
+    return GetPrivateProfileIntW(WideText(section).get(), WideText(key).get(), defaultNumber,
+                                 file.c_str());
   }
 
   bool WriteString(const char* section, const char* key, const char* text,
                    const std::string& path) override {
-    const auto ansi = AnsiFullPath(path);
-    if (!ansi) return false;
+    const std::wstring file = FullPath(path);
     // kernel32 would make the file to delete from it; a delete never creates a file here.
-    if (section && !text && GetFileAttributesA(ansi->c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (section && !text && GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
       return true;
     }
-    return WritePrivateProfileStringA(section, key, text, ansi->c_str()) != FALSE;
+    return WritePrivateProfileStringW(WideText(section).get(), WideText(key).get(),
+                                      WideText(text).get(), file.c_str()) != FALSE;
   }
 
   FindHandle FindFirst(const std::string& pattern) override {
     if (pattern.empty()) return kInvalidFindHandle;
-    const auto ansi = ToAnsi(Utf8ToWide(pattern));
-    if (!ansi) return kInvalidFindHandle;
-    WIN32_FIND_DATAA found;
-    const HANDLE handle = FindFirstFileA(ansi->c_str(), &found);
+    WIN32_FIND_DATAW found;
+    const HANDLE handle = FindFirstFileW(Utf8ToWide(pattern).c_str(), &found);
     if (handle == INVALID_HANDLE_VALUE) return kInvalidFindHandle;
     return reinterpret_cast<FindHandle>(handle);
   }

@@ -1,10 +1,12 @@
 // kernel32's private-profile functions against our own engine, on the points where the rules of
 // the INI file are the platform's: what kernel32 answers, the engine must answer too. And what
-// the Windows store adds around kernel32: full paths, ANSI paths, unreadable files.
+// the Windows store adds around kernel32: full paths, paths outside the ANSI code page, the
+// texts' bytes as the narrow functions give them, unreadable files.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -328,16 +330,82 @@ TEST(ProfileStoreWin32, CyrillicFolderNamesReachTheFile) {
   EXPECT_EQ(ReadBytes(path), "[P]\r\nk=" + value + "\r\n");
 }
 
-TEST(ProfileStoreWin32, FolderWithoutAnAnsiNameIsReachedByItsShortName) {
+// A folder whose name the ANSI code page cannot hold (Ω and 收据 have no code in 1251 or 1252)
+// is reached by its own name, for reading, writing and the search.
+TEST(ProfileStoreWin32, FolderWithoutAnAnsiNameIsReached) {
   TempFolder folder;
-  fs::create_directory(Utf8ToPath(folder / "Zelmo ü"));  // ü has no code in 1251
-  const std::string path = folder / "Zelmo ü/Zelmocfg.ini";
-  if (GetShortPathNameW(Utf8ToPath(folder / "Zelmo ü").c_str(), nullptr, 0) == 0) {
-    GTEST_SKIP() << "no short names on this volume";
-  }
+  fs::create_directory(Utf8ToPath(folder / "Каса Ω 收据"));
+  const std::string path = folder / "Каса Ω 收据/Zelmocfg.ini";
   ASSERT_TRUE(PlatformProfileStore().WriteString("P", "k", "1", path));
   EXPECT_EQ(ReadBytes(path), "[P]\r\nk=1\r\n");
   EXPECT_EQ(PlatformProfileStore().GetInt("P", "k", -1, path), 1u);
+  std::vector<char> buffer(16);
+  EXPECT_EQ(PlatformProfileStore().GetString("P", "k", "", buffer, path), 1u);
+  EXPECT_STREQ(buffer.data(), "1");
+  const FindHandle found = PlatformProfileStore().FindFirst(path);
+  ASSERT_NE(found, kInvalidFindHandle);
+  EXPECT_TRUE(PlatformProfileStore().CloseFind(found));
+  EXPECT_TRUE(PlatformProfileStore().WriteString("P", "k", nullptr, path));
+  EXPECT_EQ(ReadBytes(path), "[P]\r\n");
+}
+
+// Every byte from 21h up, as the narrow functions read and write it. Run in any ANSI code page:
+// the bytes of a 1251 file must come back unchanged where the system's code page is 1252 too.
+std::vector<std::string> HighBytes() {
+  std::vector<std::string> values;
+  for (int first = 0x21; first <= 0xFF; first += 32) {
+    std::string value;
+    for (int b = first; b < first + 32 && b <= 0xFF; ++b) {
+      if (b != '"' && b != '\'' && b != '=' && b != ';' && b != '[' && b != ']') {
+        value += static_cast<char>(b);
+      }
+    }
+    values.push_back(value);
+  }
+  return values;
+}
+
+Answer FromNarrowFunctions(const std::string& path, const char* section, const char* key,
+                           size_t size) {
+  std::vector<char> buffer(size, '#');
+  const uint32_t n = GetPrivateProfileStringA(section, key, "", buffer.data(),
+                                              static_cast<DWORD>(size), path.c_str());
+  return Placed(n, buffer);
+}
+
+TEST(ProfileStoreWin32, TextsKeepTheBytesTheNarrowFunctionsGive) {
+  TempFolder folder;  // an ASCII path, which the narrow functions reach in any code page
+  const std::string path = folder / "bytes.ini";
+  ASSERT_TRUE(std::all_of(path.begin(), path.end(),
+                          [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
+  const std::vector<std::string> values = HighBytes();
+  std::string file = "[\xCF\xE0\xF0\xE0\xEC\xE5\xF2\xF0\xE8]\r\n";  // "Параметри" in 1251
+  for (size_t i = 0; i < values.size(); ++i) {
+    file += "k" + std::to_string(i) + values[i] + "=" + values[i] + "\r\n";
+  }
+  WriteBytes(path, file);
+  const std::string section = "\xCF\xE0\xF0\xE0\xEC\xE5\xF2\xF0\xE8";
+  EXPECT_EQ(FromKernel32(path, nullptr, nullptr, 8192),
+            FromNarrowFunctions(path, nullptr, nullptr, 8192));
+  EXPECT_EQ(FromKernel32(path, section.c_str(), nullptr, 8192),
+            FromNarrowFunctions(path, section.c_str(), nullptr, 8192));
+  for (size_t i = 0; i < values.size(); ++i) {
+    const std::string key = "k" + std::to_string(i) + values[i];
+    const Answer answer = FromKernel32(path, section.c_str(), key.c_str(), 255);
+    EXPECT_EQ(answer, FromNarrowFunctions(path, section.c_str(), key.c_str(), 255)) << key;
+    EXPECT_EQ(answer.placed.substr(0, answer.n), values[i]) << key;
+  }
+
+  // Written: the same bytes as the narrow function writes.
+  const std::string byStore = folder / "store.ini", byNarrow = folder / "narrow.ini";
+  for (size_t i = 0; i < values.size(); ++i) {
+    const std::string key = "k" + std::to_string(i) + values[i];
+    ASSERT_TRUE(PlatformProfileStore().WriteString(section.c_str(), key.c_str(), values[i].c_str(),
+                                                   byStore));
+    WritePrivateProfileStringA(section.c_str(), key.c_str(), values[i].c_str(), byNarrow.c_str());
+  }
+  EXPECT_EQ(ReadBytes(byStore), ReadBytes(byNarrow));
+  EXPECT_EQ(ReadBytes(byStore), file);
 }
 
 TEST(ProfileStoreWin32, SearchForANameWithoutAnsiFormFindsNothingElse) {

@@ -1,10 +1,13 @@
 // Where CIniFile's reads and writes go: the three private-profile calls and the file search of
-// kernel32, in their narrow forms. The POSIX store runs our own engine over real files; the
-// Windows store calls kernel32. CIniFile must get the same results from both, so each operation
-// below states what it returns, as the Windows function does.
+// kernel32, with the texts of their narrow forms. The POSIX store runs our own engine over real
+// files; the Windows store calls kernel32's wide forms, its texts passed through the ANSI code
+// page as the narrow forms pass them. CIniFile must get the same results from both, so each
+// operation below states what it returns, as the Windows function does.
 //
 // Texts (section, key, values, the buffer) are bytes in code page 1251 and NUL-terminated; a
-// nullptr stands for an absent argument (NULL in the Win32 call). Paths are UTF-8.
+// nullptr stands for an absent argument (NULL in the Win32 call). Paths are UTF-8. A file in
+// UTF-16 LE behind its byte order mark is read and written in UTF-16, as Windows does; its
+// characters come and go as 1251 bytes, "?" for one that 1251 has no code for.
 #pragma once
 
 #include <cstdint>

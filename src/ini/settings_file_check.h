@@ -17,6 +17,7 @@ inline constexpr std::size_t kMaxSettingsLine = 1024;
 // Why the file at `path` (UTF-8) cannot be a settings file: in the system's words ("Is a
 // directory", "Permission denied") or ours ("line 3 holds the byte 00h, which is not text");
 // nothing when it can be one. Reads the file a chunk at a time and stops at the first problem.
+// A file that starts with the UTF-16 LE byte order mark is looked at in characters of UTF-16.
 std::optional<std::string> SettingsFileProblem(const std::string& path);
 
 }  // namespace zelmo

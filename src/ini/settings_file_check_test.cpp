@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "ini/utf16_test.h"
 #include "sys/paths.h"
 
 namespace zelmo {
@@ -55,13 +56,41 @@ TEST_F(SettingsFileCheck, BinaryBytesOrALongLineAreRefusedWithTheLine) {
       {"[Parametri]\r\nSeriska=1\0\r\n"s, "line 2 holds the byte 00h, which is not text"},
       {"\x01junk", "line 1 holds the byte 01h, which is not text"},
       {"a\nb\nc\x1B[2J", "line 3 holds the byte 1Bh, which is not text"},
-      // Saved as UTF-16 by an editor: every other byte is a NUL.
-      {"\xFF\xFE[\0P\0"s, "line 1 holds the byte 00h, which is not text"},
+      // UTF-16 without its mark, or big-endian: every other byte is a NUL.
+      {"[\0P\0"s, "line 1 holds the byte 00h, which is not text"},
+      {"\xFE\xFF\0[\0P"s, "line 1 holds the byte 00h, which is not text"},
       {"[Parametri]\r\nDelimiter=" + std::string(1'000'000, ';') + "\r\n",
        "line 2 is longer than 1024 bytes"},
       {std::string(kMaxSettingsLine + 1, 'x'), "line 1 is longer than 1024 bytes"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.problem);
+    EXPECT_EQ(Check(c.bytes), c.problem);
+  }
+}
+
+// Behind its byte order mark, a UTF-16 file is looked at in its characters, by the same rules.
+TEST_F(SettingsFileCheck, UnicodeFilesAreCheckedInTheirCharacters) {
+  const std::string good[] = {
+      Utf16File(u""),
+      Utf16File(u"[Parametri]\r\nSeriska=1\r\nDelimiter=;\r\nИме=Ωmega \U0001F600\r\n"),
+      Utf16File(u"; " + std::u16string(kMaxSettingsLine - 2, u'ж') + u"\r\n"),
+  };
+  for (const std::string& file : good) {
+    SCOPED_TRACE(::testing::PrintToString(file.substr(0, 60)));
+    EXPECT_EQ(Check(file), std::nullopt);
+  }
+  struct Case {
+    std::string bytes, problem;
+  } bad[] = {
+      {Utf16File(u"[Parametri]\r\nSeriska=1\0"s),
+       "line 2 holds the character 00h, which is not text"},
+      {Utf16File(u"a\nb\x1b"), "line 2 holds the character 1Bh, which is not text"},
+      {Utf16File(std::u16string(kMaxSettingsLine + 1, u'ж')),
+       "line 1 is longer than 1024 characters"},
+      {Utf16File(u"[Parametri]\r\n") + "x", "it ends in half a UTF-16 character"},
+  };
+  for (const Case& c : bad) {
     SCOPED_TRACE(c.problem);
     EXPECT_EQ(Check(c.bytes), c.problem);
   }

@@ -7,4 +7,8 @@ bool UnderWine() {
   return false;
 }
 
+unsigned AnsiCodePage() {
+  return 1251;
+}
+
 }  // namespace zelmo

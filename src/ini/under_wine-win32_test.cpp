@@ -10,4 +10,8 @@ bool UnderWine() {
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+unsigned AnsiCodePage() {
+  return GetACP();
+}
+
 }  // namespace zelmo

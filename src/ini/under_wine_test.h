@@ -7,4 +7,8 @@ namespace zelmo {
 
 bool UnderWine();
 
+// The system's ANSI code page, in which the narrow profile functions hand over the characters of
+// a UTF-16 file: 1251 for our own engine.
+unsigned AnsiCodePage();
+
 }  // namespace zelmo

@@ -33,9 +33,22 @@ struct LoadFailed : std::runtime_error {
   LoadFailed() : std::runtime_error("receipt cannot be loaded") {}
 };
 
+// A byte below 20h in a line: it would go into a frame and cut it. Unlike the other failures, the
+// operator is told which line holds it, so that the point-of-sale program's data can be put right.
+struct ControlByteFound : LoadFailed {
+  ControlByteFound(std::size_t lineNumber, unsigned char value) : line(lineNumber), byte(value) {}
+  std::size_t line;  // 1-based, as an editor counts
+  unsigned char byte;
+};
+
+bool IsControlByte(char c) {
+  return static_cast<unsigned char>(c) < 0x20;
+}
+
 // The receipt a line at a time. Only the line being read is held, so memory follows the longest
-// line and not the file; and a line with a NUL byte, which can never load, stops the reading as
-// soon as the byte is seen: a file of zeros fails in its first chunk, whatever its size.
+// line and not the file; and a control byte, which can never load, stops the reading as soon as
+// it is seen: a file of zeros fails in its first chunk, whatever its size. The only bytes below
+// 20h a receipt holds are its line ends: LF, and CR right before it.
 class LineReader {
  public:
   explicit LineReader(const std::string& path) {
@@ -57,26 +70,41 @@ class LineReader {
   // The next line without its end (CR LF or LF; the last line may have none); nothing once the
   // file is used up.
   std::optional<std::string> Next() {
+    ++lineNumber_;
     std::string line;
+    std::size_t checked = 0;
     for (;;) {
       const std::size_t end = chunk_.find('\n', pos_);
       const std::size_t stop = end == std::string::npos ? chunk_.size() : end;
-      const std::string_view part(chunk_.data() + pos_, stop - pos_);
-      if (part.find('\0') != std::string_view::npos) throw LoadFailed();
-      line += part;
+      line.append(chunk_, pos_, stop - pos_);
       pos_ = stop;
       if (end != std::string::npos) {
         ++pos_;
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        RequireText(line, checked, false);
         return line;
       }
+      // A CR at the end of a chunk may be the first half of a CR LF in the next one.
+      RequireText(line, checked, true);
       if (!Fill()) break;
     }
+    RequireText(line, checked, false);  // a CR at the end of the file ends no line
     if (line.empty()) return std::nullopt;
     return line;
   }
 
  private:
+  // Looks at the bytes of `line` from `checked` on, but for a last CR when a LF may follow it.
+  void RequireText(std::string_view line, std::size_t& checked, bool lineEndMayFollow) const {
+    std::size_t limit = line.size();
+    if (lineEndMayFollow && limit > checked && line.back() == '\r') --limit;
+    const auto begin = line.begin() + static_cast<std::ptrdiff_t>(checked);
+    const auto end = line.begin() + static_cast<std::ptrdiff_t>(limit);
+    const auto found = std::find_if(begin, end, IsControlByte);
+    if (found != end) throw ControlByteFound(lineNumber_, static_cast<unsigned char>(*found));
+    checked = limit;
+  }
+
   // The next chunk of the file; false at its end.
   bool Fill() {
     chunk_.resize(kChunkSize);
@@ -91,6 +119,7 @@ class LineReader {
   std::ifstream in_;
   std::string chunk_;
   std::size_t pos_ = 0;
+  std::size_t lineNumber_ = 0;
   bool utf8_ = false;
 };
 
@@ -290,6 +319,14 @@ bool LoadLine(std::string_view text, const FieldSplitter& splitter, ReceiptItem&
   return true;
 }
 
+// Worded as the job's other refusals that name a line.
+std::string ControlByteMessage(const ControlByteFound& found) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const std::string hex = {kDigits[found.byte >> 4], kDigits[found.byte & 0xF], 'h'};
+  return "Сметката не може да се испечати: контролен знак " + hex + " во редот " +
+         std::to_string(found.line) + ".";
+}
+
 LoadResult Load(const std::string& path, JobState& state, Operator& op) {
   LineReader reader(path);
   const FieldSplitter splitter(state.sDelimiter);
@@ -312,6 +349,9 @@ LoadResult Load(const std::string& path, JobState& state, Operator& op) {
 LoadResult LoadReceipt(const std::string& path, JobState& state, Operator& op) {
   try {
     return Load(path, state, op);
+  } catch (const ControlByteFound& found) {
+    op.MsgBox(ControlByteMessage(found), MsgStyle::kError, "");
+    return LoadResult::kFailed;
   } catch (const std::exception&) {
     return LoadResult::kFailed;
   }

@@ -92,7 +92,7 @@ const LineCase kGoodLines[] = {
     {"x;1,5;A;12,50", "x", 1, "A", 12, 12},
     {"x;12kg;a;1", "x", 12, "a", 1, 12},
     {"x; 1 2 ;b;1", "x", 12, "b", 1, 12},
-    {"x;\t2 .\t5;Б;1", "x", 2.5, "B", 1, 2.5},
+    {"x; 2 . 5;Б;1", "x", 2.5, "B", 1, 2.5},
     {"x;-3;Ax;1", "x", -3, "A", 1, -3},
     {"x;+4;A;1", "x", 4, "A", 1, 4},
     {"x;1e3;A;1", "x", 1000, "A", 1, 1000},
@@ -232,11 +232,71 @@ TEST_F(LoaderTest, ByteOrderMarkMeansUtf8) {
   EXPECT_EQ(Load(), kBad);
 }
 
-TEST_F(LoaderTest, NulByteFailsTheLoad) {
-  WriteBytes(std::string("a;1;A;1\r\nb\0c;1;A;1\r\n", 20));
+// Every byte below 20h but the line ends fails the load, wherever it stands, and the error box
+// names its line (counted from 1, as an editor does) and the byte.
+TEST_F(LoaderTest, ControlBytesFailTheLoadNamingTheLine) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string file;
+    const char* message;  // after "Сметката не може да се испечати: "
+  } cases[] = {
+      {"a;1;A;1\r\nb\0c;1;A;1\r\n"s, "контролен знак 00h во редот 2."},
+      {"a;1;A;1\0"s, "контролен знак 00h во редот 1."},
+      {"Sug\x03"
+       "ar;1;A;1\r\n",
+       "контролен знак 03h во редот 1."},
+      {"a;1;A;1\r\nb;1;A;1\r\nc\td;1;A;1\r\n", "контролен знак 09h во редот 3."},
+      {"a;\t2;A;1\r\n", "контролен знак 09h во редот 1."},  // blanks in a number: spaces only
+      {"a;1;A\x1f;1\r\n", "контролен знак 1Fh во редот 1."},
+      {"a;1;A;1;\x07\r\n", "контролен знак 07h во редот 1."},  // fields past the fourth too
+      {"a\rb;1;A;1\r\n", "контролен знак 0Dh во редот 1."},    // a CR not before a LF
+      {"a;1;A;1\r\r\n", "контролен знак 0Dh во редот 1."},
+      {"a;1;A;1\r", "контролен знак 0Dh во редот 1."},        // at the end of the file, no line end
+      {"a;1;A;1\r\n\x1a", "контролен знак 1Ah во редот 2."},  // the DOS end-of-file byte
+      {"\xEF\xBB\xBF"
+       "a;1;A;1\nb\x0b;1;A;1\n",
+       "контролен знак 0Bh во редот 2."},
+      // the last byte of the first chunk of the reading, and no LF after it
+      {std::string(65535, 'x') + "\ry;1;A;1\r\n", "контролен знак 0Dh во редот 1."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.file.substr(0, 40)));
+    state_ = JobState();
+    state_.sDelimiter = ";";
+    state_.iItemCount = 5;
+    op_.boxes.clear();
+    WriteBytes(c.file);
+    EXPECT_EQ(Load(), kBad);
+    EXPECT_EQ(state_.iItemCount, 5);
+    ASSERT_EQ(op_.boxes.size(), 1u);
+    EXPECT_EQ(op_.boxes[0].text, std::string("Сметката не може да се испечати: ") + c.message);
+    EXPECT_EQ(op_.boxes[0].style, MsgStyle::kError);
+    EXPECT_EQ(op_.boxes[0].title, "");
+  }
+}
+
+// A CR LF whose halves fall into two chunks of the reading is a line end like any other.
+TEST_F(LoaderTest, LineEndAcrossChunksIsALineEnd) {
+  for (const std::size_t length : {65535u, 65536u, 65537u}) {
+    SCOPED_TRACE(length);
+    state_ = JobState();
+    state_.sDelimiter = ";";
+    const std::string first = std::string(length - 8, 'x') + ";1;A;1";  // ends 2 bytes short
+    WriteBytes(first + "\r\nb;1;A;2\r\n");
+    ASSERT_EQ(Load(), kOk);
+    EXPECT_EQ(state_.iItemCount, 2);
+    EXPECT_DOUBLE_EQ(state_.dTotal, 3);
+  }
+  EXPECT_TRUE(op_.boxes.empty());
+}
+
+// A file of zeros stops at its first chunk, however long it is.
+TEST_F(LoaderTest, ZerosStopTheReadingAtOnce) {
+  WriteBytes("");
+  fs::resize_file(path_, 1u << 30);
   EXPECT_EQ(Load(), kBad);
-  WriteBytes(std::string("a;1;A;1\0", 8));
-  EXPECT_EQ(Load(), kBad);
+  ASSERT_EQ(op_.boxes.size(), 1u);
+  EXPECT_EQ(op_.boxes[0].text, "Сметката не може да се испечати: контролен знак 00h во редот 1.");
 }
 
 TEST_F(LoaderTest, LineCounterIsSixteenBits) {

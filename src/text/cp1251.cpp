@@ -80,6 +80,14 @@ std::size_t DecodeOne(std::string_view s, std::size_t pos, char32_t& cp) {
 
 }  // namespace
 
+char32_t AnsiToCodePoint(unsigned char byte) {
+  return ByteToCodePoint(byte);
+}
+
+int CodePointToAnsi(char32_t codePoint) {
+  return CodePointToByte(codePoint);
+}
+
 std::string Utf8ToAnsi(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());

@@ -16,6 +16,11 @@ std::string Utf8ToAnsi(std::string_view utf8);
 // U+0098 so that a round trip gives the same byte back.
 std::string AnsiToUtf8(std::string_view ansi);
 
+// One character at a time, for other encodings of the same text: the character of a byte, and
+// the byte of a character, or -1 when code page 1251 has none for it.
+char32_t AnsiToCodePoint(unsigned char byte);
+int CodePointToAnsi(char32_t codePoint);
+
 // True when the bytes are well-formed UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 

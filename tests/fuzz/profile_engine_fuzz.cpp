@@ -1,13 +1,17 @@
 // Any INI file bytes: reads, lists, a save and a delete run cleanly, and after each write every key
-// it did not touch reads back the same.
+// it did not touch reads back the same. The same text saved as UTF-16 gets the same edit, in
+// UTF-16.
 #include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "ini/profile_engine.h"
+#include "ini/profile_file.h"
+#include "text/cp1251.h"
 
 namespace {
 
@@ -84,10 +88,37 @@ void CheckUntouched(const zelmo::ProfileText& text, const Snapshot& before,
   }
 }
 
+// The code page 1251 text as a UTF-16 LE file with its byte order mark.
+std::string Utf16(const std::string& ansi) {
+  std::string bytes(zelmo::kUtf16Bom);
+  for (const char c : ansi) {
+    const char32_t unit = zelmo::AnsiToCodePoint(static_cast<unsigned char>(c));
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+// A write made in a UTF-16 file gives the UTF-16 form of what it gives in a 1251 file.
+void CheckUtf16Write(const std::string& ansi, const char* section, const char* key,
+                     const char* value) {
+  if (std::string_view(ansi).starts_with(zelmo::kUtf16Bom)) return;  // UTF-16 itself
+  const zelmo::ProfileFile file(Utf16(ansi));
+  if (file.text() != ansi) std::abort();
+  zelmo::ProfileText text(ansi);
+  const auto result = text.Write(section, key, value);
+  if (!result.changed) return;
+  if (zelmo::ProfileFile(ansi).Edited(result.edit) != text.bytes()) std::abort();
+  if (file.Edited(result.edit) != Utf16(text.bytes())) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  zelmo::ProfileText text(std::string(reinterpret_cast<const char*>(data), size));
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  CheckUtf16Write(bytes, "Parametri", "Seriska", "1");
+  CheckUtf16Write(bytes, "\xCD\xEE\xE2", "k", "v");  // "Нов"
+  zelmo::ProfileText text(bytes);
   Snapshot before = Read(text);
   text.GetInt("Parametri", "Seriska", -1);
 
