@@ -115,8 +115,9 @@ data=$scratch/$cashier/.local/share/zelmo
 echo "== the first run of a user makes the data folder and the default settings"
 status=0
 as "$cashier" zelmo --console </dev/null >/dev/null 2>"$scratch/first.err" || status=$?
-# The window waits for "Печати"; the end of input closes it before anything was sent.
-((status == 8)) || fail "the first run ended with $status, not 8"
+# Port 1 is /dev/ttyS0 by default: a machine without one ends at once (7); with one, the window
+# waits for "Печати" and the end of input closes it before anything was sent (8).
+((status == 7 || status == 8)) || fail "the first run ended with $status, not 7 or 8"
 [[ $(cat "$data/Zelmocfg.ini" 2>/dev/null) == $'[Parametri]\r\nSeriska=1\r\nPrikaziForma=1\r\nDelimiter=;\r' ]] ||
   fail "no default Zelmocfg.ini in $data"
 [[ $(stat -c %U "$data") == "$cashier" ]] || fail "$data is not the user's own"
@@ -154,7 +155,8 @@ status=0
 output=$(as "$cashier" python3 "$scratch/print_receipt.py" zelmo "$data" </dev/null 2>&1) ||
   status=$?
 wait_register "${registers[-1]}" 10
-[[ $status == 0 && $output == printed ]] ||
+# Headless, zelmo itself logs the register's replies on standard output before the verdict.
+[[ $status == 0 && $(tail -n 1 <<<"$output") == printed ]] ||
   fail "the Python example ended with $status, saying: $output"
 grep -q "ВКУПНО 152.00" "$register_out" ||
   { fail "the register did not print the Python example's receipt:"; cat "$register_out"; }
