@@ -3,7 +3,8 @@
 # default folder, a hidden job printed through the installed zelmo.exe on COM1 (the virtual
 # register on a pseudo-terminal), the guide's batch file run under Wine's cmd on a second job,
 # the silent uninstaller (what it installed goes, the shop's settings, receipts and logs stay),
-# then the portable zip unpacked and its program run once.
+# then the portable zip unpacked and its program run once, and an installation into a folder
+# of its own with /D= and its uninstallation.
 #   windows.sh zelmo-VERSION-setup.exe zelmo-VERSION-win64.zip docs/integrating.md LINUX_BUILD
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -144,6 +145,18 @@ output=$(tr -d '\r' <"$SCRATCH/zip.out")
 [[ $output == "zelmo $version" ]] ||
   fail "the zip's zelmo.exe says '$output', not 'zelmo $version'"
 
+echo "== $(basename "$setup") /S /D=C:\\Shop\\Till, then its uninstaller"
+run_windows "$setup" /S '/D=C:\Shop\Till' || fail "the installer with /D= ended with $?"
+[[ -f $drive/Shop/Till/zelmo.exe && $(entry InstallLocation) == 'C:\Shop\Till' ]] ||
+  fail "/D= did not choose the folder"
+run_windows 'C:\Shop\Till\uninstall.exe' /S || fail "the uninstaller ended with $?"
+for ((waited = 0; waited < 120; waited++)); do
+  [[ -e $drive/Shop/Till ]] || break
+  sleep 0.5
+done
+# Nothing of the shop's was there: the folder goes too.
+[[ ! -e $drive/Shop/Till ]] || fail "C:\\Shop\\Till is left after uninstalling"
+
 ((failed == 0)) || exit 1
 echo "OK: installed, printed twice (directly and through the guide's batch file), uninstalled," \
-  "the shop's files kept; the zip's zelmo.exe is $version"
+  "the shop's files kept; the zip's zelmo.exe is $version; /D= chose another folder"
