@@ -9,6 +9,7 @@
 
 #include "app/exit_status.h"
 #include "sys/arguments.h"
+#include "sys/data_folder.h"
 #include "sys/executable.h"
 #include "sys/paths.h"
 #include "ui/frm_main.h"
@@ -57,7 +58,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
       Quit(1, kUsage, stderr);
     }
   }
-  if (options.folder.empty()) options.folder = zelmo::ExecutablePath().parent_path();
+  if (options.folder.empty()) options.folder = zelmo::DefaultDataFolder();
   std::error_code ec;
   std::filesystem::path absolute = std::filesystem::absolute(options.folder, ec);
   if (!ec) options.folder = absolute;
