@@ -59,6 +59,7 @@ using FlagSetter = std::function<void(Options&)>;
 const std::map<std::string, ValueSetter>& ValueOptions() {
   static const std::map<std::string, ValueSetter> options = {
       {"--device", [](Options& o, auto&, auto& v) { o.device = v; }},
+      {"--socket", [](Options& o, auto&, auto& v) { o.socket = v; }},
       {"--link", [](Options& o, auto&, auto& v) { o.link = v; }},
       {"--record", [](Options& o, auto&, auto& v) { o.record = v; }},
       {"--baud", [](Options& o, auto& n, auto& v) { o.baud = WholeNumber(n, v, 1); }},
@@ -73,6 +74,9 @@ const std::map<std::string, ValueSetter>& ValueOptions() {
          const auto [k, byte] = NumberAndValue(n, v);
          o.faults.garbage[k] = HexByte(n, byte);
        }},
+      {"--break-before",
+       [](Options& o, auto& n, auto& v) { o.breakBefore.insert(CommandNumber(n, v)); }},
+      {"--stop-after", [](Options& o, auto& n, auto& v) { o.stopAfter = CommandNumber(n, v); }},
       {"--burst",
        [](Options& o, auto& n, auto& v) {
          const auto [k, count] = NumberAndValue(n, v);
@@ -85,6 +89,7 @@ const std::map<std::string, ValueSetter>& ValueOptions() {
 const std::map<std::string, FlagSetter>& FlagOptions() {
   static const std::map<std::string, FlagSetter> options = {
       {"--eot-for-ack", [](Options& o) { o.faults.eotForAck = true; }},
+      {"--telnet", [](Options& o) { o.telnet = true; }},
       {"--verbose", [](Options& o) { o.verbose = true; }},
       {"-v", [](Options& o) { o.verbose = true; }},
       {"--help", [](Options& o) { o.help = true; }},
@@ -118,8 +123,22 @@ Options ParseOptions(const std::vector<std::string>& args) {
     }
     setter->second(options, name, *value);
   }
-  if (!options.device.empty() && !options.link.empty()) {
-    throw UsageError("--link is for the pseudo-terminal; it does not go with --device");
+  if (!options.device.empty() && !options.socket.empty()) {
+    throw UsageError("--device and --socket are two different lines: give one of them");
+  }
+  const bool pseudoTerminal = options.device.empty() && options.socket.empty();
+  if (!pseudoTerminal && !options.link.empty()) {
+    throw UsageError("--link is for the pseudo-terminal; it does not go with --device or --socket");
+  }
+  if (options.telnet && options.socket.empty()) throw UsageError("--telnet goes with --socket");
+  if (!options.breakBefore.empty() && pseudoTerminal) {
+    throw UsageError("--break-before wants --device or --socket: a pseudo-terminal has no break");
+  }
+  if (!options.breakBefore.empty() && !options.socket.empty() && !options.telnet) {
+    throw UsageError("--break-before on a socket wants --telnet, which carries the break");
+  }
+  if (options.stopAfter > 0 && !pseudoTerminal) {
+    throw UsageError("--stop-after is for the pseudo-terminal");
   }
   return options;
 }
@@ -136,6 +155,11 @@ been given (and prints it as soon as the exchange with the total ends), then exi
 
   --device PATH       use this serial device instead of a new pseudo-terminal; the program then
                       ends once the receipt is complete
+  --socket PATH       connect to the Unix socket PATH instead (for example a virtual machine's
+                      serial port, served by QEMU with -chardev socket,server=on); it is waited
+                      for until it appears, and the program ends once the receipt is complete
+  --telnet            the socket speaks Telnet (QEMU's telnet=on): its option negotiation is
+                      stripped, a 0xFF byte is sent doubled, and a break goes as IAC BREAK
   --link PATH         also make PATH a symbolic link to the pseudo-terminal (removed at exit)
   --record FILE       write every byte received, raw, to FILE
   --baud RATE         take received bytes no faster than a line at RATE baud carries them
@@ -152,9 +176,14 @@ not answered with ACK (or with EOT in its place) is not taken into the receipt.
   --garbage K:HH      answer command K with the byte HH (hex) instead (may be repeated)
   --burst K:N         send N noise bytes (never ACK or EOT) before the answer to command K
   --hangup-after K    answer command K, then close the line as soon as anything more arrives
+Line faults (not on every line):
+  --break-before K    send a break just before the answer to command K (may be repeated); on
+                      --device or --socket with --telnet
+  --stop-after K      after answering command K, hold the line stopped, as a register holding
+                      CTS low does: the bridge's writes wait; on the pseudo-terminal
 
 Exit status: 0 when the bridge has closed the port (or the line was dropped on purpose, or the
-receipt on --device is complete); 1 when the line cannot be opened or fails; 2 for a wrong
+receipt on --device or --socket is complete, or the socket was closed); 1 when the line cannot be opened or fails; 2 for a wrong
 command line; 3 after --timeout.
 )";
 }

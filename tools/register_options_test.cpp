@@ -34,6 +34,12 @@ TEST(RegisterOptions, EveryOptionInBothSpellings) {
   EXPECT_FALSE(o.help);
 
   EXPECT_EQ(ParseOptions({"--device", "/dev/ttyUSB0"}).device, "/dev/ttyUSB0");
+  const Options vm = ParseOptions(
+      {"--socket", "/tmp/vm.sock", "--telnet", "--break-before", "3", "--break-before=5"});
+  EXPECT_EQ(vm.socket, "/tmp/vm.sock");
+  EXPECT_TRUE(vm.telnet);
+  EXPECT_EQ(vm.breakBefore, (std::set<int>{3, 5}));
+  EXPECT_EQ(ParseOptions({"--stop-after", "4"}).stopAfter, 4);
   EXPECT_TRUE(ParseOptions({"--help"}).help);
 }
 
@@ -55,6 +61,12 @@ TEST(RegisterOptions, WrongCommandLinesAreRefused) {
       {"--timeout", "soon"},
       {"--eot-for-ack=1"},
       {"--device", "/dev/ttyS1", "--link", "/tmp/x"},
+      {"--socket", "/tmp/s", "--link", "/tmp/x"},
+      {"--socket", "/tmp/s", "--device", "/dev/ttyS1"},
+      {"--telnet"},
+      {"--break-before", "2"},                          // a pseudo-terminal carries no break
+      {"--socket", "/tmp/s", "--break-before", "2"},    // nor does a plain socket
+      {"--device", "/dev/ttyS1", "--stop-after", "2"},  // the stop is the pseudo-terminal's
   };
   for (const auto& args : wrong) {
     SCOPED_TRACE(testing::PrintToString(args));

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -71,6 +73,7 @@ struct Line {
   int heldDevice = -1;
   std::string path;
   bool pseudoTerminal = false;
+  bool telnet = false;
 
   ~Line() {
     ReleaseHold();
@@ -101,6 +104,71 @@ void OpenDevice(Line& line, const std::string& path) {
   if (line.fd < 0) throw LineError(path, errno);
   MakeRaw(line.fd);
   tcflush(line.fd, TCIOFLUSH);
+}
+
+// A virtual machine's serial port served on a Unix socket. The machine may still be starting: the
+// socket is waited for.
+void OpenSocket(Line& line, const std::string& path, bool telnet) {
+  line.path = path;
+  line.telnet = telnet;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) throw LineError(path, ENAMETOOLONG);
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (;;) {
+    line.fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (line.fd < 0) throw LineError("socket", errno);
+    if (connect(line.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return;
+    const int error = errno;
+    close(line.fd);
+    line.fd = -1;
+    if ((error != ENOENT && error != ECONNREFUSED) || std::chrono::steady_clock::now() > deadline) {
+      throw LineError(path, error);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+// Telnet as QEMU speaks it on a serial port's socket: it greets with option commands (IAC WILL
+// ECHO, SGA, BINARY, IAC DO BINARY) and then passes the machine's bytes as they are, 0xFF
+// included, so only the commands before the first byte of data are Telnet.
+class TelnetGreeting {
+ public:
+  std::string Strip(const char* bytes, size_t size) {
+    std::string data;
+    for (size_t i = 0; i < size; ++i) {
+      const auto b = static_cast<unsigned char>(bytes[i]);
+      if (over_) {
+        data += bytes[i];
+      } else if (pending_ > 0) {
+        --pending_;
+      } else if (b == kIAC) {
+        pending_ = 2;  // IAC, a verb, an option
+      } else {
+        over_ = true;
+        data += bytes[i];
+      }
+    }
+    return data;
+  }
+
+  static constexpr unsigned char kIAC = 0xFF;
+  static constexpr unsigned char kBreak = 0xF3;
+
+ private:
+  bool over_ = false;
+  int pending_ = 0;
+};
+
+// What we send in Telnet: a 0xFF byte of data goes doubled.
+std::string TelnetEscaped(const std::string& bytes) {
+  std::string out;
+  for (char b : bytes) {
+    out += b;
+    if (static_cast<unsigned char>(b) == TelnetGreeting::kIAC) out += b;
+  }
+  return out;
 }
 
 class SymbolicLink {
@@ -156,7 +224,9 @@ class Register {
 
   int Run() {
     CatchSignals();
-    if (options_.device.empty()) {
+    if (!options_.socket.empty()) {
+      OpenSocket(line_, options_.socket, options_.telnet);
+    } else if (options_.device.empty()) {
       OpenPseudoTerminal(line_);
     } else {
       OpenDevice(line_, options_.device);
@@ -185,13 +255,16 @@ class Register {
       if (fds[1].revents != 0) return End(kDone);
       const ssize_t n = read(line_.fd, buffer, sizeof buffer);
       if (n > 0) {
-        if (auto status = Take(buffer, static_cast<size_t>(n))) return End(*status);
+        std::string data(buffer, static_cast<size_t>(n));
+        if (line_.telnet) data = telnet_.Strip(buffer, static_cast<size_t>(n));
+        if (data.empty()) continue;
+        if (auto status = Take(data.data(), data.size())) return End(*status);
         continue;
       }
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       // The master of a pseudo-terminal reads EIO once the last holder of the device has
-      // closed it: the bridge has closed the port.
-      if (n == 0 || errno == EIO) return End(kDone);
+      // closed it: the bridge has closed the port. A socket ends when the machine goes.
+      if (n == 0 || errno == EIO || errno == ECONNRESET) return End(kDone);
       throw LineError(line_.path, errno);
     }
   }
@@ -208,7 +281,12 @@ class Register {
       if (options_.verbose && !answer.log.empty()) {
         std::cerr << "zelmo-register: " << answer.log << std::endl;
       }
+      const bool answered = !answer.log.empty();
+      if (answered && options_.breakBefore.count(engine_.commands()) != 0) SendBreak();
       if (!Send(answer.bytes)) return kDone;
+      if (answered && options_.stopAfter > 0 && engine_.commands() == options_.stopAfter) {
+        StopLine();
+      }
       // The line drops once the bridge has had the answer, which it shows by sending more.
       if (answer.hangUp) {
         hangUpDue_ = true;
@@ -223,7 +301,8 @@ class Register {
   }
 
   // False when the bridge is gone.
-  bool Send(const std::string& bytes) {
+  bool Send(const std::string& answer) {
+    const std::string bytes = line_.telnet ? TelnetEscaped(answer) : answer;
     const auto ready = Pacer::Clock::now();
     const size_t chunk = sending_.paced() ? 1 : bytes.size();
     for (size_t done = 0; done < bytes.size();) {
@@ -238,6 +317,33 @@ class Register {
       }
     }
     return true;
+  }
+
+  void SendBreak() {
+    if (line_.telnet) {
+      const char iacBreak[] = {static_cast<char>(TelnetGreeting::kIAC),
+                               static_cast<char>(TelnetGreeting::kBreak)};
+      if (write(line_.fd, iacBreak, sizeof iacBreak) != sizeof iacBreak) {
+        throw LineError(line_.path, errno);
+      }
+    } else if (tcsendbreak(line_.fd, 0) != 0) {
+      throw LineError("tcsendbreak " + line_.path, errno);
+    }
+    if (options_.verbose) std::cerr << "zelmo-register: break" << std::endl;
+  }
+
+  // Stops output on the bridge's side of the pseudo-terminal, as the terminal's own flow control
+  // would (tcflow TCOOFF): the kernel then takes none of its bytes and its writes wait, as they do
+  // on a UART whose CTS the register holds low. The stop belongs to the terminal, not to our
+  // descriptor, so it lasts until the bridge closes the port.
+  void StopLine() {
+    const int fd = open(line_.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) throw LineError(line_.path, errno);
+    const bool stopped = tcflow(fd, TCOOFF) == 0;
+    const int error = errno;
+    close(fd);
+    if (!stopped) throw LineError("tcflow " + line_.path, error);
+    if (options_.verbose) std::cerr << "zelmo-register: line stopped" << std::endl;
   }
 
   int HangUp() {
@@ -266,6 +372,7 @@ class Register {
   const Options& options_;
   RegisterEngine engine_;
   Line line_;
+  TelnetGreeting telnet_;
   std::ofstream record_;
   Pacer receiving_;
   Pacer sending_;

@@ -3,7 +3,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -224,6 +227,118 @@ TEST(ZelmoRegister, PacedToTheBaudRateAFrameTakesItsTimeOnTheLine) {
   EXPECT_EQ(bridge.Receive(), std::string(1, kACK));
   // 69 bytes and the answer at about 1.04 ms a byte.
   EXPECT_GE(std::chrono::steady_clock::now() - start, 65ms);
+}
+
+// QEMU's side of a serial port served in Telnet: the register connects to it.
+class TelnetServer {
+ public:
+  explicit TelnetServer(const std::string& path) : path_(path) {
+    listen_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    unlink(path.c_str());
+    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listen_, 1) != 0) {
+      close(listen_);
+      listen_ = -1;
+    }
+  }
+  ~TelnetServer() {
+    for (int fd : {listen_, peer_}) {
+      if (fd >= 0) close(fd);
+    }
+    unlink(path_.c_str());
+  }
+  bool ok() const { return listen_ >= 0; }
+  bool Accept() {
+    pollfd in = {listen_, POLLIN, 0};
+    if (poll(&in, 1, 5000) <= 0) return false;
+    peer_ = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+    return peer_ >= 0;
+  }
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(write(peer_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  std::string Receive(size_t count) {
+    std::string got;
+    pollfd in = {peer_, POLLIN, 0};
+    while (got.size() < count && poll(&in, 1, 3000) > 0) {
+      char buffer[256];
+      const ssize_t n = read(peer_, buffer, std::min(sizeof buffer, count - got.size()));
+      if (n <= 0) break;
+      got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+  }
+
+ private:
+  std::string path_;
+  int listen_ = -1, peer_ = -1;
+};
+
+TEST(ZelmoRegister, OnATelnetSocketItSkipsTheGreetingAndSendsABreakAsIacBreak) {
+  const std::string path = TempPath("sock");
+  TelnetServer server(path);
+  ASSERT_TRUE(server.ok());
+  const std::string record = TempPath("telnet-record");
+  RegisterProcess reg({"--socket", path, "--telnet", "--break-before", "2", "--burst", "3:600",
+                       "--record", record});
+  ASSERT_TRUE(server.Accept());
+  EXPECT_EQ(reg.DevicePath(), path);
+  // QEMU's greeting (WILL ECHO, WILL SGA, WILL BINARY, DO BINARY), then the machine's bytes as
+  // they are: a 0xFF in them is data.
+  server.Send(std::string("\xff\xfb\x01\xff\xfb\x03\xff\xfb\x00\xff\xfd\x00", 12));
+  std::string sent;
+  std::string noise;
+  const auto job = TwoItemJob();
+  for (size_t i = 0; i < job.size(); ++i) {
+    server.Send(job[i]);
+    sent += job[i];
+    if (i == 1) {
+      EXPECT_EQ(server.Receive(3), "\xff\xf3" + std::string(1, kACK));
+    }
+    if (i == 2) {
+      // 600 noise bytes: a 0xFF among them goes doubled, so that QEMU passes it on as one byte.
+      std::string got = server.Receive(1);
+      while (got.back() != kACK) got += server.Receive(1);
+      for (size_t p = 0; p < got.size(); ++p) {
+        if (got[p] != '\xff') continue;
+        ASSERT_LT(p + 1, got.size());
+        EXPECT_EQ(got[++p], '\xff') << "at " << p;
+      }
+      EXPECT_NE(got.find("\xff\xff"), std::string::npos) << "600 bytes hold a 0xFF";
+    }
+    if (i != 1 && i != 2) {
+      EXPECT_EQ(server.Receive(1), std::string(1, kACK)) << i;
+    }
+  }
+  // The receipt is complete: the register ends by itself.
+  EXPECT_EQ(reg.Wait(), 0);
+  EXPECT_NE(reg.Output().find("ВКУПНО 116.00"), std::string::npos);
+  EXPECT_EQ(ReadFile(record), sent);
+  unlink(record.c_str());
+}
+
+TEST(ZelmoRegister, StopAfterHoldsTheLineSoTheBridgesWritesWait) {
+  RegisterProcess reg({"--stop-after", "1"});
+  const std::string path = reg.DevicePath();
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, &kENQ, 1), 1);
+  pollfd in = {fd, POLLIN, 0};
+  ASSERT_EQ(poll(&in, 1, 3000), 1);
+  char ack = 0;
+  ASSERT_EQ(read(fd, &ack, 1), 1);
+  EXPECT_EQ(ack, kACK);
+  // The stop comes just after the answer.
+  pollfd out = {fd, POLLOUT, 0};
+  for (int i = 0; i < 100 && poll(&out, 1, 0) == 1; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(poll(&out, 1, 200), 0) << "the line takes no more";
+  EXPECT_EQ(write(fd, &kEOT, 1), -1);
+  EXPECT_EQ(errno, EAGAIN);
+  close(fd);
+  EXPECT_EQ(reg.Wait(), 0) << "the bridge's close ends the session";
 }
 
 TEST(ZelmoRegister, EndsWithItsOwnStatusesForAWrongCommandLineAndATimeout) {
