@@ -6,6 +6,14 @@
 
 namespace zelmo {
 
+namespace {
+
+bool TimedOut(DWORD error) {
+  return error == ERROR_TIMEOUT || error == WAIT_TIMEOUT || error == ERROR_SEM_TIMEOUT;
+}
+
+}  // namespace
+
 std::string StalledLineReason(std::chrono::milliseconds stall) {
   return "the register held the line (CTS) for " + std::to_string(stall.count() / 1000) +
          " s, nothing more could be sent";
@@ -86,10 +94,12 @@ bool SerialWriter::Send(const std::string& wire) {
       return woken == WAIT_TIMEOUT ? Fail(StalledLineReason(stall_)) : false;
     }
     if (!GetOverlappedResult(port_, &overlapped, &written, FALSE)) {
-      return Fail(SystemMessage(GetLastError()));
+      const DWORD error = GetLastError();
+      return Fail(TimedOut(error) ? StalledLineReason(stall_) : SystemMessage(error));
     }
   }
-  // The driver's own write time-out ends a write that the line would not take.
+  // The driver's own write time-out ends a write that the line would not take: short on
+  // Windows, an error under Wine.
   return written == size || Fail(StalledLineReason(stall_));
 }
 
