@@ -34,6 +34,10 @@ void SerialChannel::PostEvent(int16_t event) {
   });
 }
 
+void SerialChannel::RaiseHere(int16_t event) {
+  if (open_) listener_.Comm_OnComm(event);
+}
+
 void SerialChannel::FailLine(const std::string& reason) {
   loop_.Post([self = shared_from_this(), reason] { self->FailLineHere(reason); });
 }
@@ -52,6 +56,11 @@ void SerialChannel::Close() {
 bool SerialChannel::WaitForStop(std::chrono::milliseconds period) {
   std::unique_lock lock(mutex_);
   return stop_.wait_for(lock, period, [this] { return stopping_; });
+}
+
+bool SerialChannel::Stopping() {
+  std::lock_guard lock(mutex_);
+  return stopping_;
 }
 
 void SerialChannel::DeliverReceive() {

@@ -29,6 +29,8 @@ class SerialChannel : public std::enable_shared_from_this<SerialChannel> {
   std::string TakeReceived();
 
   void PostEvent(int16_t event);
+  // On the loop's thread: raises `event` at once.
+  void RaiseHere(int16_t event);
   void FailLine(const std::string& reason);      // from any thread
   void FailLineHere(const std::string& reason);  // on the loop's thread
 
@@ -37,6 +39,7 @@ class SerialChannel : public std::enable_shared_from_this<SerialChannel> {
   void Close();
   // Waits up to `period`; true when the port is closing.
   bool WaitForStop(std::chrono::milliseconds period);
+  bool Stopping();
 
  private:
   void DeliverReceive();

@@ -1,5 +1,6 @@
 // The port against a real pseudo-terminal: the test holds the master end, which plays the
 // register, and the port opens the slave end by its path as it would a serial device.
+#include "device/serial_port-linux.h"
 #include "device/serial_port.h"
 
 #include <fcntl.h>
@@ -110,6 +111,16 @@ class PseudoTerminal {
     return got;
   }
 
+  // Stops or restarts output on the port's side, as the terminal's flow control would: its writes
+  // then wait as they do on a UART whose CTS is held low.
+  bool StopOutput(bool stop) { return tcflow(slave_, stop ? TCOOFF : TCOON) == 0; }
+
+  // Nothing arrives within `period`.
+  bool Quiet(std::chrono::milliseconds period) {
+    pollfd in = {master_, POLLIN, 0};
+    return poll(&in, 1, static_cast<int>(period.count())) == 0;
+  }
+
   termios LineSettings() const {
     termios tio{};
     tcgetattr(slave_, &tio);
@@ -201,6 +212,40 @@ TEST_F(SerialPortTest, OutputReachesTheLineByteForByte) {
   EXPECT_EQ(pty_.Read(all.size()), all);
 }
 
+TEST_F(SerialPortTest, OutputOnAStoppedLineReturnsAtOnceAndGoesOutInOrderWhenTheLineMoves) {
+  port_->SetPortOpen(true);
+  ASSERT_TRUE(pty_.StopOutput(true));
+  std::string all;
+  for (int i = 0; i < 40; ++i) all += AllByteValues();  // more than the terminal holds at once
+  const auto start = std::chrono::steady_clock::now();
+  port_->Output("\x05");
+  port_->Output(all);
+  port_->Output("\x04");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "Output waited for the line";
+  loop_.RunFor(100ms);
+  EXPECT_TRUE(pty_.Quiet(100ms));
+  EXPECT_TRUE(listener_.failures.empty());
+
+  ASSERT_TRUE(pty_.StopOutput(false));
+  const std::string expected = "\x05" + all + "\x04";
+  EXPECT_EQ(pty_.Read(expected.size()), expected);
+  loop_.RunFor(50ms);
+  EXPECT_TRUE(listener_.failures.empty());
+}
+
+TEST_F(SerialPortTest, ClosingWhileOutputWaitsForTheLineIsPrompt) {
+  port_->SetPortOpen(true);
+  ASSERT_TRUE(pty_.StopOutput(true));
+  port_->Output(std::string(10000, 'x'));
+  const auto start = std::chrono::steady_clock::now();
+  port_->SetPortOpen(false);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_FALSE(port_->PortOpen());
+  loop_.RunFor(50ms);
+  EXPECT_TRUE(listener_.failures.empty());
+  EXPECT_THROW(port_->Output("\x05"), SerialError);
+}
+
 TEST_F(SerialPortTest, LineIsSetUpAsTheSettingsSay) {
   // A pseudo-terminal keeps the speed, stop bits and flow control it is given but always reads
   // back 8 data bits without parity, so those two are only checked for the register's 8N1.
@@ -229,6 +274,9 @@ TEST_F(SerialPortTest, LineIsSetUpAsTheSettingsSay) {
     EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(tio.c_iflag & (IXON | ICRNL | ISTRIP), 0u);
     EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    // A break or a character with a line error is an event, never a byte of a reply.
+    EXPECT_EQ(tio.c_iflag & (IGNBRK | IGNPAR | INPCK),
+              static_cast<tcflag_t>(IGNBRK | IGNPAR | INPCK));
     if (c.speed == B9600) {
       EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
       EXPECT_EQ(tio.c_cflag & PARENB, 0u);
@@ -361,6 +409,38 @@ TEST_F(SerialPortTest, AReopenedPortStartsWithoutStaleInput) {
   ASSERT_TRUE(ReceivedAtLeast(1));
   loop_.RunFor(20ms);
   EXPECT_EQ(listener_.received, "\x06");
+}
+
+// Each counter of a real UART and the event its rise stands for, as the event table names them.
+TEST(CounterRises, EachCounterRaisesItsOwnEventOnce) {
+  struct Case {
+    int serial_icounter_struct::*counter;
+    int16_t event;
+  };
+  const Case cases[] = {
+      {&serial_icounter_struct::cts, 3},        {&serial_icounter_struct::dsr, 4},
+      {&serial_icounter_struct::dcd, 5},        {&serial_icounter_struct::rng, 6},
+      {&serial_icounter_struct::brk, 1001},     {&serial_icounter_struct::frame, 1004},
+      {&serial_icounter_struct::overrun, 1006}, {&serial_icounter_struct::buf_overrun, 1008},
+      {&serial_icounter_struct::parity, 1009},
+  };
+  serial_icounter_struct before{};
+  before.rx = 100;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.event);
+    serial_icounter_struct now = before;
+    now.*c.counter += 3;  // three changes between two looks are still one event
+    now.rx += 7;          // bytes received and sent are no events
+    now.tx += 9;
+    EXPECT_EQ(CounterRises(before, now), std::vector<int16_t>{c.event});
+  }
+  EXPECT_TRUE(CounterRises(before, before).empty());
+
+  serial_icounter_struct now = before;
+  now.parity = 1;
+  now.brk = 2;
+  now.cts = 1;
+  EXPECT_EQ(CounterRises(before, now), (std::vector<int16_t>{3, 1001, 1009}));
 }
 
 TEST(DefaultDevicePath, PortNumbersCountFromTheFirstSerialDevice) {
