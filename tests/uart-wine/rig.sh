@@ -172,6 +172,7 @@ wrig_boot() {
       -serial chardev:register 2>&1
   }
   local qemu_pid=$WQEMU_PID line
+  REGISTER_PIDS+=("$qemu_pid")  # ended with the registers if the run is cut short
   exec {wrig_in}>&"${WQEMU[1]}" {wrig_out}<&"${WQEMU[0]}"
   while IFS= read -r line <&"$wrig_out"; do
     line=${line%$'\r'}
