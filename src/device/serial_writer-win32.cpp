@@ -15,8 +15,9 @@ bool TimedOut(DWORD error) {
 }  // namespace
 
 std::string StalledLineReason(std::chrono::milliseconds stall) {
-  return "the register held the line (CTS) for " + std::to_string(stall.count() / 1000) +
-         " s, nothing more could be sent";
+  // Worded as on Linux: the same stuck line reads the same on both.
+  return "the line has taken no data for " + std::to_string(stall.count() / 1000) +
+         " s (the register holds it stopped: CTS low)";
 }
 
 SerialWriter::SerialWriter(std::shared_ptr<SerialChannel> channel, HANDLE port,

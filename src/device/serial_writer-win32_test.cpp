@@ -139,7 +139,7 @@ TEST_F(SerialWriterTest, WriteReturnsAtOnceAndTheBytesGoOutInOrderWhenTheLineMov
 
 TEST_F(SerialWriterTest, LineHeldForTheStallTimeIsReportedOnceAndNothingMoreGoes) {
   EXPECT_EQ(StalledLineReason(kWriteStall),
-            "the register held the line (CTS) for 30 s, nothing more could be sent");
+            "the line has taken no data for 30 s (the register holds it stopped: CTS low)");
   SerialWriter writer(channel_, line_.port(), 1000ms);
   ASSERT_TRUE(WriteReturns(writer, kBlock));
   const auto deadline = std::chrono::steady_clock::now() + 30s;
@@ -148,7 +148,7 @@ TEST_F(SerialWriterTest, LineHeldForTheStallTimeIsReportedOnceAndNothingMoreGoes
   }
   ASSERT_EQ(listener_.failures,
             std::vector<std::string>{
-                "the register held the line (CTS) for 1 s, nothing more could be sent"});
+                "the line has taken no data for 1 s (the register holds it stopped: CTS low)"});
   // What had gone into the pipe before the write was given up stays there; nothing is added.
   const DWORD before = line_.Waiting();
   ASSERT_TRUE(WriteReturns(writer, "\x05"));
