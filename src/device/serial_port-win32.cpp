@@ -1,5 +1,7 @@
 // The serial port on the Win32 communications API. One reader thread waits for the driver's
-// events (WaitCommEvent) and hands received bytes and line events to the front-end's event loop.
+// events (WaitCommEvent) and hands received bytes and line events to the front-end's event loop;
+// a writer thread sends, so the loop never waits for the line. Before the port is opened the
+// program takes the port's lock, so a second program never shares it.
 // A driver without event support (error 50; Wine's ports on a pseudo-terminal are such) gets its
 // receive queue polled instead, and then there are no line events. Everything the thread and the
 // posted tasks share lives in a SerialChannel that outlives the port, so a task that runs after
@@ -12,7 +14,9 @@
 
 #include "device/line_settings.h"
 #include "device/serial_channel.h"
+#include "device/serial_lock-win32.h"
 #include "device/serial_port.h"
+#include "device/serial_writer-win32.h"
 #include "sys/wide-win32.h"
 
 namespace zelmo {
@@ -23,10 +27,6 @@ constexpr const char* kInUseReason = "in use by another program";
 // The control's buffer sizes: 1024 bytes to receive, 512 to send.
 constexpr DWORD kReceiveBuffer = 1024;
 constexpr DWORD kTransmitBuffer = 512;
-
-// How long Output waits for the driver to take a command before it gives up. A frame fits the
-// driver's buffer many times over, so this only runs out when the line is stuck (CTS held low).
-constexpr DWORD kWriteStallMs = 30000;
 
 // How often the receive queue is looked at when the driver cannot wait for events.
 constexpr DWORD kPollPeriodMs = 2;
@@ -264,22 +264,7 @@ class Win32SerialPort : public SerialPort {
   void Output(const std::string& wire) override {
     if (wire.empty()) return;
     if (!PortOpen()) throw SerialError(Device(), "the port is not open");
-    ResetEvent(writeDone_.get());
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = writeDone_.get();
-    DWORD written = 0;
-    const DWORD size = static_cast<DWORD>(wire.size());
-    if (!WriteFile(comm_.get(), wire.data(), size, &written, &overlapped)) {
-      const DWORD error = GetLastError();
-      if (error != ERROR_IO_PENDING) throw SerialError(Device(), SystemMessage(error), error);
-      if (!GetOverlappedResult(comm_.get(), &overlapped, &written, TRUE)) {
-        const DWORD failed = GetLastError();
-        throw SerialError(Device(), SystemMessage(failed), failed);
-      }
-    }
-    if (written < size) {
-      throw SerialError(Device(), "the line takes no more data (timed out)", ERROR_TIMEOUT);
-    }
+    writer_->Write(wire);
   }
 
   std::string Input() override { return channel_ ? channel_->TakeReceived() : std::string(); }
@@ -289,6 +274,7 @@ class Win32SerialPort : public SerialPort {
 
   [[noreturn]] void Fail(DWORD error, const std::string& what = "") {
     comm_.Reset();
+    lock_.Release();
     std::string reason = SystemMessage(error);
     if (!what.empty()) reason = what + " (" + reason + ")";
     throw SerialError(Device(), reason, static_cast<int>(error));
@@ -296,7 +282,12 @@ class Win32SerialPort : public SerialPort {
 
   void Open() {
     if (PortOpen()) return;
-    // No sharing: the port is ours alone while it is open.
+    const DWORD locked = lock_.Take(Device());
+    if (locked == ERROR_BUSY) {
+      throw SerialError(Device(), kInUseReason, static_cast<int>(ERROR_SHARING_VIOLATION));
+    }
+    if (locked != ERROR_SUCCESS) Fail(locked, "the port's lock could not be taken");
+    // No sharing either: the port is ours alone while it is open.
     comm_.Reset(CreateFileW(Utf8ToWide(Device()).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!comm_.valid()) {
@@ -313,7 +304,7 @@ class Win32SerialPort : public SerialPort {
     Configure(dcb);
     if (!SetCommState(port, &dcb)) Fail(GetLastError());
     // Reads take what is there and never wait; a write may wait for the line, but not for ever.
-    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, kWriteStallMs};
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, static_cast<DWORD>(kWriteStall.count())};
     if (!SetCommTimeouts(port, &timeouts)) Fail(GetLastError());
     // Whatever the register said before we came is not a reply.
     PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
@@ -351,10 +342,10 @@ class Win32SerialPort : public SerialPort {
 
   void StartReader(bool driverEvents) {
     stop_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    writeDone_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!stop_.valid() || !writeDone_.valid()) Fail(GetLastError());
+    if (!stop_.valid()) Fail(GetLastError());
     driverEvents_ = driverEvents;
     channel_ = std::make_shared<SerialChannel>(loop_, listener_);
+    writer_ = std::make_unique<SerialWriter>(channel_, comm_.get());
     reader_ = std::thread(Reader(channel_, comm_.get(), stop_.get(), driverEvents));
   }
 
@@ -364,10 +355,11 @@ class Win32SerialPort : public SerialPort {
     // A zero mask ends a WaitCommEvent that is waiting.
     if (driverEvents_ && comm_.valid()) SetCommMask(comm_.get(), 0);
     if (reader_.joinable()) reader_.join();
+    writer_.reset();  // what was still to go is given up
     channel_.reset();
     comm_.Reset();
     stop_.Reset();
-    writeDone_.Reset();
+    lock_.Release();
   }
 
   EventLoop& loop_;
@@ -379,12 +371,13 @@ class Win32SerialPort : public SerialPort {
   bool dtr_ = false;
   int handshaking_ = 0;
 
+  PortLock lock_;
   Handle comm_;
   Handle stop_;
-  Handle writeDone_;
   bool driverEvents_ = false;
   std::shared_ptr<SerialChannel> channel_;
   std::thread reader_;
+  std::unique_ptr<SerialWriter> writer_;
 };
 
 }  // namespace

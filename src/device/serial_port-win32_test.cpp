@@ -12,12 +12,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "device/serial_lock-win32.h"
 #include "device/serial_port.h"
 #include "sys/wide-win32.h"
 
@@ -151,6 +153,29 @@ TEST_F(Win32SerialPortTest, DevicesThatAreNoSerialPortAreRefused) {
     EXPECT_EQ(e.reason().rfind("not a serial port (", 0), 0u) << e.reason();
   }
   std::filesystem::remove(file);
+}
+
+// The lock is taken before the device is opened: a port another program holds is in use, whatever
+// the device would have said, and is not opened.
+TEST_F(Win32SerialPortTest, PortAnotherProgramHoldsIsInUse) {
+  const std::string device = "\\\\.\\COM248";
+  std::promise<void> taken, letGo;
+  std::thread other([&] {
+    PortLock lock;
+    EXPECT_EQ(lock.Take("COM248"), static_cast<DWORD>(ERROR_SUCCESS));
+    taken.set_value();
+    letGo.get_future().wait();
+  });
+  taken.get_future().wait();
+  const SerialError e = OpenFails(device);
+  EXPECT_EQ(e.device(), device);
+  EXPECT_EQ(e.reason(), "in use by another program");
+  letGo.set_value();
+  other.join();
+  // Let go, the port is free again: the device itself answers now.
+  const SerialError free = OpenFails(device);
+  EXPECT_EQ(free.reason(), SystemMessage(free.systemError()));
+  EXPECT_NE(free.systemError(), ERROR_SHARING_VIOLATION);
 }
 
 TEST_F(Win32SerialPortTest, ClosedPortSendsNothingAndHasNothing) {
