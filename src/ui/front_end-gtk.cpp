@@ -4,6 +4,7 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <atomic>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -85,11 +86,18 @@ class GtkFrontEnd : public FrontEnd {
     ScheduleLocked();
   }
 
+  // A close request while the box waits takes it away (RequestClose): the question has no
+  // answer and the run ends as closed.
   MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) override {
-    if (!ToolkitUp()) return PrintedBox(text, style, title);
+    // Once the program is asked to close nothing may hold it: no new question, and what is
+    // left to say goes to standard error.
+    if (closeRequested_ && style == MsgStyle::kQuestion) throw DismissedByClose();
+    if (closeRequested_ || !ToolkitUp()) return PrintedBox(text, style, title);
     GtkWindow* parent = nullptr;
     if (widgets_ && gtk_widget_get_visible(widgets_->window)) parent = GTK_WINDOW(widgets_->window);
-    return RunMessageBox(parent, text, style, title);
+    const std::optional<MsgAnswer> answer = RunMessageBox(parent, text, style, title, &openBox_);
+    if (!answer) throw DismissedByClose();
+    return *answer;
   }
 
   void Show() override {
@@ -126,6 +134,8 @@ class GtkFrontEnd : public FrontEnd {
     if (widgets_) gtk_widget_set_sensitive(widgets_->btnPrint, enabled);
   }
 
+  bool CloseRequested() const override { return closeRequested_; }
+
  private:
   bool ToolkitUp() {
     if (!toolkitTried_) {
@@ -148,7 +158,7 @@ class GtkFrontEnd : public FrontEnd {
   }
 
   void ScheduleLocked() {
-    if (scheduled_ || tasks_.empty() || failure_) return;
+    if (scheduled_ || tasks_.empty() || failed_) return;
     scheduled_ = true;
     g_idle_add_full(G_PRIORITY_DEFAULT, OnTasks, this, nullptr);
   }
@@ -160,7 +170,7 @@ class GtkFrontEnd : public FrontEnd {
     {
       std::lock_guard<std::mutex> lock(mu_);
       scheduled_ = false;
-      if (busy_ || failure_ || tasks_.empty()) return;
+      if (busy_ || failed_ || tasks_.empty()) return;
       task = std::move(tasks_.front());
       tasks_.pop_front();
     }
@@ -170,6 +180,9 @@ class GtkFrontEnd : public FrontEnd {
     } catch (...) {
       failure_ = std::current_exception();
       if (loop_) g_main_loop_quit(loop_);
+      // Post reads this from other threads: no more tasks are scheduled once a handler failed.
+      std::lock_guard<std::mutex> lock(mu_);
+      failed_ = true;
     }
     busy_ = false;
     std::lock_guard<std::mutex> lock(mu_);
@@ -197,7 +210,11 @@ class GtkFrontEnd : public FrontEnd {
     me->Post([me] { me->handlers_.btnPrint_Click(); });
   }
 
+  // Marked at once, so that the job sends nothing more; a box waiting for the operator is taken
+  // away; the close request itself is handled in its turn.
   void RequestClose() {
+    closeRequested_ = true;
+    if (openBox_) DismissMessageBox(openBox_);
     Post([this] { handlers_.Form_QueryUnload(); });
   }
 
@@ -205,10 +222,13 @@ class GtkFrontEnd : public FrontEnd {
   GMainLoop* loop_ = nullptr;
   bool busy_ = false;  // a handler is running
   std::exception_ptr failure_;
+  std::atomic<bool> closeRequested_ = false;
+  GtkWidget* openBox_ = nullptr;  // the message box a handler waits on
 
   std::mutex mu_;
   std::deque<std::function<void()>> tasks_;
   bool scheduled_ = false;
+  bool failed_ = false;  // a handler let an exception escape (failure_ holds it)
 
   bool toolkitTried_ = false, toolkitUp_ = false;
   std::optional<MainWidgets> widgets_;

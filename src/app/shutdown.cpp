@@ -1,0 +1,38 @@
+#include "app/shutdown.h"
+
+#include <cstdlib>
+
+namespace zelmo {
+
+void ShutDown(Bridge& b, ExitStatus status) {
+  if (b.Comm.PortOpen()) b.Comm.SetPortOpen(false);
+  b.frmMain.Unload();
+  b.end.End(status);
+  std::abort();  // an ending that returned: never go on with the run
+}
+
+Outcome Happened(Bridge& b, RunEvent event, const std::string& detail) {
+  const Outcome outcome = b.machine.On(event);
+  if (outcome.action != Action::kEnd) return outcome;
+  // The line is let go before the operator is asked to read anything: the register is not held
+  // while a box waits.
+  if (b.Comm.PortOpen()) b.Comm.SetPortOpen(false);
+  const std::string text = OperatorMessage(outcome, detail);
+  if (!text.empty()) {
+    try {
+      b.frmMain.MsgBox(text, outcome.style, outcome.title);
+    } catch (const DismissedByClose&) {
+      // Closed while the operator read it: the end is decided already.
+    }
+  }
+  ShutDown(b, outcome.status);
+}
+
+void Finish(Bridge& b, RunEvent event, const std::string& detail) {
+  Happened(b, event, detail);
+  // An event that ends the run in one phase ends it in every phase it can happen in; this is for
+  // the rest.
+  ShutDown(b, b.machine.SendingBegun() ? ExitStatus::kCutOff : ExitStatus::kOther);
+}
+
+}  // namespace zelmo
