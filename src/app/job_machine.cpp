@@ -44,7 +44,7 @@ constexpr Row kTable[] = {
     {RunEvent::kPrintPressed, kStart, kStart, kGoOn, kGoOn},
     {RunEvent::kDefaultRefused, End(S::kOperatorRefused), End(S::kOperatorRefused),
      End(S::kOperatorRefused), End(S::kCutOff)},
-    {RunEvent::kNoReceipt, kNoReceiptHelp, kNoReceiptHelp, kNoReceiptHelp, kNoReceiptHelp},
+    {RunEvent::kNoReceipt, kNoReceiptHelp, kNoReceiptHelp, kNoReceiptHelp, End(S::kCutOff)},
     {RunEvent::kStornoRefused, kStorno, kStorno, kStorno, End(S::kCutOff)},
     {RunEvent::kReceiptNotLoaded, kNotLoaded, kNotLoaded, kNotLoaded, End(S::kCutOff)},
     {RunEvent::kReceiptRefused, kRefused, kRefused, kRefused, End(S::kCutOff)},
