@@ -20,12 +20,12 @@ namespace zelmo {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::ElementsAre;
 using testing::FakePort;
 using testing::FakeWindow;
+using ::testing::HasSubstr;
 using testing::ProgramEnded;
 using testing::RecordingEnd;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 
 constexpr char kACK[] = "\x06";
 constexpr char kEOT[] = "\x04";
@@ -35,7 +35,8 @@ class Run : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = fs::temp_directory_path() /
-              ("zelmo-frm-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+              ("zelmo-frm-" +
+               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder_);
     fs::create_directories(folder_);
@@ -76,7 +77,9 @@ class Run : public ::testing::Test {
     }
     return std::nullopt;
   }
-  std::optional<ExitStatus> Load() { return Do([](FrmMain& f) { f.Form_Load(); }); }
+  std::optional<ExitStatus> Load() {
+    return Do([](FrmMain& f) { f.Form_Load(); });
+  }
   std::optional<ExitStatus> Reply(const std::string& bytes) {
     port_->input = bytes;
     return Do([](FrmMain& f) { f.Comm_OnComm(comEvReceive); });
@@ -252,8 +255,8 @@ TEST_F(Job, EveryAckSendsTheNextCommandUntilTheTableIsUsedUp) {
   EXPECT_EQ(w[7], BuildOpeningFrame());
   EXPECT_EQ(w[8], BuildTotalFrame(25 + 45.5 + 60));
   EXPECT_EQ(w[9], "\x04");
-  EXPECT_THAT(window_.labels,
-              ElementsAre("Ја печатам 1-та сметка", "Ја печатам 2-та сметка", "Ја печатам 3-та сметка"));
+  EXPECT_THAT(window_.labels, ElementsAre("Ја печатам 1-та сметка", "Ја печатам 2-та сметка",
+                                          "Ја печатам 3-та сметка"));
   // The reply that ends the run is not logged.
   EXPECT_EQ(window_.events, std::vector<std::string>(9, "ACK"));
   EXPECT_TRUE(fs::exists(folder_ / kReceiptFileName));  // Clear is not set
@@ -280,9 +283,8 @@ TEST_F(Job, LineEventsAreLoggedWithoutMovingTheJob) {
   Load();
   Reply(kACK);
   for (int16_t e : {1004, 3, 7, 1011, 1006}) Do([e](FrmMain& f) { f.Comm_OnComm(e); });
-  EXPECT_THAT(window_.events,
-              ElementsAre("ACK", "1004 (Framing Error)", "3 (Change in the CTS line.)1",
-                          "1006 (Data Lost.)"));
+  EXPECT_THAT(window_.events, ElementsAre("ACK", "1004 (Framing Error)",
+                                          "3 (Change in the CTS line.)1", "1006 (Data Lost.)"));
   EXPECT_EQ(port_->written.size(), 2u);
 }
 
@@ -369,7 +371,8 @@ TEST_F(Job, AnEmptyReceiptSendsSevenCommands) {
   EXPECT_TRUE(window_.labels.empty());
 }
 
-// --- shown mode, close requests and a failing line ------------------------------------------------
+// --- shown mode, close requests and a failing line
+// ------------------------------------------------
 
 TEST_F(Job, ShownModeWaitsForTheButtonAndIgnoresStrayAcks) {
   Settings("Seriska=1\r\nPrikaziForma=1\r\nDelimiter=;\r\n");

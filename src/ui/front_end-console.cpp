@@ -53,17 +53,10 @@ class ConsoleFrontEnd : public FrontEnd {
     io_.watchCloseRequests([this] { OnCloseRequest(); });
   }
 
-  // A reader still blocked on input cannot be joined; the process ends around it.
+  // The reader uses this object: it must have seen the end of its input. (The program itself
+  // never gets here with a reader running: every run ends through ProgramEnd.)
   ~ConsoleFrontEnd() override {
-    if (!reader_.joinable()) return;
-    std::unique_lock<std::mutex> lock(mu_);
-    const bool ended = inputEnded_;
-    lock.unlock();
-    if (ended) {
-      reader_.join();
-    } else {
-      reader_.detach();
-    }
+    if (reader_.joinable()) reader_.join();
   }
 
   void Run(const WindowHandlers& handlers) override {
