@@ -226,6 +226,7 @@ TEST_F(Run, AConfigurationThatCannotBeMadeOrReadEndsTheRun) {
   folder_ /= "missing";  // the default file cannot be written into a folder that is not there
   EXPECT_EQ(Load(), ExitStatus::kConfigError);
   EXPECT_THAT(window_.boxes.back().text, HasSubstr("Zelmocfg.ini"));
+  EXPECT_THAT(window_.boxes.back().text, HasSubstr("No such file or directory"));
   EXPECT_FALSE(fs::exists(folder_));
 }
 
@@ -304,12 +305,64 @@ TEST_F(Job, OnlyClearOneDeletes) {
   EXPECT_TRUE(fs::exists(folder_ / kReceiptFileName));
 }
 
-TEST_F(Job, AReceiptThatCannotBeDeletedEndsWithItsOwnStatus) {
+TEST_F(Job, AReceiptThatCannotBeDeletedEndsWithItsOwnStatusAndTheOperatorTold) {
   Hidden("Леб;1;A;30\r\n", "Clear=1\r\n");
   Load();
   fs::remove(folder_ / kReceiptFileName);
   EXPECT_EQ(AckAll(), ExitStatus::kNotDeleted);
   EXPECT_THAT(window_.events.back(), HasSubstr("smetka.txt"));
+  ASSERT_FALSE(window_.boxes.empty());
+  EXPECT_THAT(window_.boxes.back().text,
+              HasSubstr("Сметката е испечатена: не печатете ја повторно."));
+  EXPECT_THAT(window_.boxes.back().text, HasSubstr(PathToUtf8(folder_ / kReceiptFileName)));
+  EXPECT_EQ(port_->written.size(), 8u);
+}
+
+// A close request while a question waits takes the question away: the run ends as closed with
+// nothing sent, whatever the question was, and the receipt stays.
+TEST_F(Job, ACloseRequestWhileAQuestionWaitsEndsTheRunAsClosed) {
+  Hidden("Леб;0;A;30\r\n", "Clear=1\r\n");
+  window_.whileShown = [](const testing::Box& box) {
+    if (box.style == MsgStyle::kQuestion) throw DismissedByClose();
+  };
+  EXPECT_EQ(Load(), ExitStatus::kClosedBeforeSend);
+  EXPECT_TRUE(port_->written.empty());
+  EXPECT_FALSE(port_->open);
+  EXPECT_TRUE(fs::exists(folder_ / kReceiptFileName));
+}
+
+// A close request marked while start-up still ran (a signal during it) is taken before the
+// first byte: closed before sending, not cut off.
+TEST_F(Job, ACloseRequestMadeDuringStartUpEndsBeforeTheFirstByte) {
+  Hidden("Леб;1;A;30\r\n");
+  window_.closeRequested = true;
+  EXPECT_EQ(Load(), ExitStatus::kClosedBeforeSend);
+  EXPECT_TRUE(port_->written.empty());
+
+  // Once sending has begun the same request cuts the job off, before the next command.
+  frm_.reset();
+  window_.closeRequested = false;
+  Load();
+  window_.closeRequested = true;
+  EXPECT_EQ(Reply(kACK), ExitStatus::kCutOff);
+  EXPECT_EQ(port_->written.size(), 1u);
+  EXPECT_THAT(window_.boxes.back().text, HasSubstr("Проверете"));
+}
+
+// What the program needs for itself failing (memory, a thread) ends the run with a message: a
+// plain failure before sending, a cut-off after it.
+TEST_F(Job, AResourceFailureEndsWithOneBeforeSendingAndTenAfter) {
+  Hidden("Леб;1;A;30\r\n");
+  EXPECT_EQ(Do([](FrmMain& f) { f.ResourceFailure("Cannot allocate memory"); }),
+            ExitStatus::kOther);
+  EXPECT_THAT(window_.boxes.back().text, HasSubstr("Cannot allocate memory"));
+
+  frm_.reset();
+  Load();
+  EXPECT_EQ(Do([](FrmMain& f) { f.ResourceFailure("Cannot allocate memory"); }),
+            ExitStatus::kCutOff);
+  EXPECT_THAT(window_.boxes.back().text, HasSubstr("Проверете"));
+  EXPECT_TRUE(fs::exists(folder_ / kReceiptFileName));
 }
 
 TEST_F(Job, AReceiptThatFailsToLoadSendsNothingAndStays) {
