@@ -82,7 +82,9 @@ void Process::CloseInput() {
   in_ = -1;
 }
 
-void Process::Signal(int sig) { kill(pid_, sig); }
+void Process::Signal(int sig) {
+  kill(pid_, sig);
+}
 
 // Reads whatever is ready on the output pipes, waiting up to `timeout`; false once both closed.
 bool Process::Pump(std::chrono::milliseconds timeout) {
@@ -183,7 +185,9 @@ std::string Register::Received() const {
   return s.str();
 }
 
-std::string ZelmoBin() { return ZELMO_BIN; }
+std::string ZelmoBin() {
+  return ZELMO_BIN;
+}
 
 Finished RunZelmo(const Scratch& scratch, const std::string& input,
                   std::chrono::milliseconds timeout) {
