@@ -115,6 +115,14 @@ bool Process::WaitForOutput(const std::string& text, std::chrono::milliseconds t
   return true;
 }
 
+bool Process::WaitForError(const std::string& text, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (errText_.find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline || !Pump(20ms)) return false;
+  }
+  return true;
+}
+
 std::optional<std::string> Process::FirstLine(std::chrono::milliseconds timeout) {
   if (!WaitForOutput("\n", timeout)) return std::nullopt;
   return outText_.substr(0, outText_.find('\n'));

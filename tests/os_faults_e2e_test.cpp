@@ -4,6 +4,8 @@
 // Whatever fails, nothing is lost: the receipt stays byte for byte unless the whole job went
 // out, the settings file is untouched or whole with nothing beside it, and the line holds the
 // whole job, nothing (with a "nothing sent" status) or a prefix of it (with 10).
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "harness.h"
 
@@ -222,6 +225,92 @@ TEST(OsFaults, AWaitThatFailsForGoodEndsTheRun) {
     const std::string received = reg.Received();
     EXPECT_EQ(received.size(), shown ? 0u : 1u) << "nothing, or the first command alone";
     EXPECT_EQ(scratch.Read("smetka.txt"), kReceipt);
+  }
+}
+
+// --- close requests ----------------------------------------------------------------------------
+
+// The process strace started (its only child), once it is there.
+pid_t TracedChild(pid_t strace) {
+  for (int i = 0; i < 1000; ++i) {
+    std::ifstream children("/proc/" + std::to_string(strace) + "/task/" + std::to_string(strace) +
+                           "/children");
+    pid_t child = 0;
+    if (children >> child) return child;
+    std::this_thread::sleep_for(10ms);
+  }
+  return 0;
+}
+
+// Whether the thread `pid` is held at the entry of the system call numbered `number`.
+bool HeldInCall(pid_t pid, int number) {
+  std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
+  int current = -1;
+  return (syscall >> current) && current == number;
+}
+
+// A terminating signal while start-up still runs (held here at the opening of the port) is a
+// close request before anything was sent: 8, however quickly the job would have started.
+TEST(CloseRequests, ASignalDuringStartUpEndsAsClosedBeforeSending) {
+  Scratch scratch;
+  Register reg(scratch);
+  Hidden(scratch, reg.device());
+  const fs::path log =
+      scratch.dir().parent_path() / (scratch.dir().filename().string() + ".strace");
+  Process zelmo({"/usr/bin/strace", "-f", "-qq", "-o", log.string(), "-P", reg.device(), "-e",
+                 "inject=openat:delay_enter=3000000:when=1", ZelmoBin(), "--console", "--dir",
+                 scratch.dir().string()});
+  const pid_t child = TracedChild(zelmo.pid());
+  ASSERT_GT(child, 0);
+  constexpr int kOpenat = 257;
+  bool held = false;
+  for (int i = 0; i < 1000 && !held; ++i) {
+    held = HeldInCall(child, kOpenat);
+    if (!held) std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_TRUE(held) << "start-up never reached the port";
+  kill(child, SIGTERM);
+  const Finished run = zelmo.Wait();
+  const std::string traced = ReadFile(log);
+  fs::remove(log);
+  reg.process().Signal(SIGTERM);
+  reg.Wait();
+  EXPECT_TRUE(Has(traced, "openat(AT_FDCWD, \"" + reg.device())) << traced.substr(0, 2000);
+  EXPECT_EQ(run.status, 8) << run.err;
+  EXPECT_EQ(reg.Received(), "");
+  EXPECT_EQ(scratch.Read("smetka.txt"), kReceipt);
+}
+
+// A close request while a question waits for the operator takes the question away: 8, nothing
+// sent. Once the job is sending the same request cuts it off, and the operator is told what to
+// check.
+TEST(CloseRequests, ASignalWhileAQuestionWaitsOrAJobRunsEndsTheRunAtOnce) {
+  for (const bool question : {true, false}) {
+    SCOPED_TRACE(question ? "a question waits" : "the job runs");
+    Scratch scratch;
+    Register reg(scratch,
+                 question ? std::vector<std::string>{} : std::vector<std::string>{"--nak", "2"});
+    scratch.Config(reg.device(), kHiddenClear);
+    scratch.Write("smetka.txt", question ? "Bread;0;A;30\r\n" : kReceipt);
+    Process zelmo({ZelmoBin(), "--console", "--dir", scratch.dir().string()}, "", false);
+    if (question) {
+      ASSERT_TRUE(zelmo.WaitForError("Дали сакате да биде доделена вредноста 1?"));
+    } else {
+      ASSERT_TRUE(zelmo.WaitForOutput("NAK\n"));
+    }
+    zelmo.Signal(question ? SIGHUP : SIGINT);
+    const Finished run = zelmo.Wait(10s);
+    reg.process().Signal(SIGTERM);
+    reg.Wait();
+    EXPECT_EQ(run.status, question ? 8 : 10) << run.err;
+    EXPECT_EQ(scratch.Read("smetka.txt"), question ? "Bread;0;A;30\r\n" : kReceipt);
+    if (question) {
+      EXPECT_EQ(reg.Received(), "");
+      continue;
+    }
+    EXPECT_EQ(reg.Received().size(), 1u + 45) << "the first two commands, then nothing";
+    EXPECT_TRUE(Has(run.err, "Печатењето е прекинато: програмата е затворена.")) << run.err;
+    EXPECT_TRUE(Has(run.err, "Проверете дали сметката е испечатена пред повторно печатење."));
   }
 }
 
