@@ -230,13 +230,17 @@ TEST(OsFaults, AWaitThatFailsForGoodEndsTheRun) {
 
 // --- close requests ----------------------------------------------------------------------------
 
-// The process strace started (its only child), once it is there.
-pid_t TracedChild(pid_t strace) {
+// The program strace started, once it runs (strace forks short-lived children of its own to try
+// what the kernel offers).
+pid_t TracedZelmo(pid_t strace) {
+  const fs::path zelmo = fs::canonical(ZelmoBin());
   for (int i = 0; i < 1000; ++i) {
     std::ifstream children("/proc/" + std::to_string(strace) + "/task/" + std::to_string(strace) +
                            "/children");
-    pid_t child = 0;
-    if (children >> child) return child;
+    for (pid_t child = 0; children >> child;) {
+      std::error_code ec;
+      if (fs::read_symlink("/proc/" + std::to_string(child) + "/exe", ec) == zelmo) return child;
+    }
     std::this_thread::sleep_for(10ms);
   }
   return 0;
@@ -260,7 +264,7 @@ TEST(CloseRequests, ASignalDuringStartUpEndsAsClosedBeforeSending) {
   Process zelmo({"/usr/bin/strace", "-f", "-qq", "-o", log.string(), "-P", reg.device(), "-e",
                  "inject=openat:delay_enter=3000000:when=1", ZelmoBin(), "--console", "--dir",
                  scratch.dir().string()});
-  const pid_t child = TracedChild(zelmo.pid());
+  const pid_t child = TracedZelmo(zelmo.pid());
   ASSERT_GT(child, 0);
   constexpr int kOpenat = 257;
   bool held = false;
