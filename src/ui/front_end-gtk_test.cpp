@@ -142,6 +142,33 @@ TEST_F(GtkFrontEnd, ATerminatingSignalIsACloseRequest) {
   EXPECT_EQ(RunUntilStopped(*ui, [] { raise(SIGTERM); }), "close");
 }
 
+// The request is marked the moment GLib sees the signal, even while a handler still runs, and
+// no new question may hold the program after it; what is left to say is printed.
+TEST_F(GtkFrontEnd, ACloseRequestIsMarkedAtOnceAndNoQuestionWaitsAfterIt) {
+  std::unique_ptr<FrontEnd> ui = UnreachableDesktop();
+  ASSERT_NE(ui, nullptr) << "this build has no GTK front-end";
+  bool marked = false, refused = false;
+  MsgAnswer told = MsgAnswer::kNo;
+  ::testing::internal::CaptureStderr();
+  const std::string why = RunUntilStopped(*ui, [&] {
+    raise(SIGTERM);
+    for (int i = 0; i < 100 && !ui->CloseRequested(); ++i) g_main_context_iteration(nullptr, TRUE);
+    marked = ui->CloseRequested();
+    try {
+      ui->MsgBox("Да продолжам?", MsgStyle::kQuestion, "");
+    } catch (const DismissedByClose&) {
+      refused = true;
+    }
+    told = ui->MsgBox("Крај.", MsgStyle::kError, "");
+  });
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(why, "close");  // the request itself, once the handler was done
+  EXPECT_TRUE(marked);
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(told, MsgAnswer::kOk);
+  EXPECT_NE(err.find("Zelmo\nКрај.\n"), std::string::npos) << err;
+}
+
 // The display went away after the start: boxes are printed as on the console and a question
 // nobody can see is refused; the window cannot be shown, which the caller reports.
 TEST_F(GtkFrontEnd, WithoutTheDisplayBoxesArePrintedAndShowFails) {
