@@ -134,7 +134,16 @@ class GtkFrontEnd : public FrontEnd {
     if (widgets_) gtk_widget_set_sensitive(widgets_->btnPrint, enabled);
   }
 
-  bool CloseRequested() const override { return closeRequested_; }
+  // A signal that came while a handler runs (start-up, say) waits in GLib until its loop turns:
+  // the loop is given its turn here, so that the job sees the request before its next command.
+  // Tasks stay held while the handler runs; only the close request and the desktop's own
+  // events are taken, as a message box's loop would take them.
+  bool CloseRequested() const override {
+    for (int i = 0; i < 16 && !closeRequested_ && g_main_context_pending(nullptr); ++i) {
+      g_main_context_iteration(nullptr, FALSE);
+    }
+    return closeRequested_;
+  }
 
  private:
   bool ToolkitUp() {
