@@ -4,7 +4,9 @@
 // Whatever fails, nothing is lost: the receipt stays byte for byte unless the whole job went
 // out, the settings file is untouched or whole with nothing beside it, and the line holds the
 // whole job, nothing (with a "nothing sent" status) or a prefix of it (with 10).
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -246,43 +248,69 @@ pid_t TracedZelmo(pid_t strace) {
   return 0;
 }
 
-// Whether the thread `pid` is held at the entry of the system call numbered `number`.
-bool HeldInCall(pid_t pid, int number) {
+// Whether the thread `pid` is in openat() of `path`: its call and arguments from /proc, the path
+// read out of its memory (the thread stands still while strace holds it there).
+bool InOpenOf(pid_t pid, const std::string& path) {
+  constexpr int kOpenat = 257;
   std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
-  int current = -1;
-  return (syscall >> current) && current == number;
+  int number = -1;
+  std::string dirfd, address;
+  if (!(syscall >> number >> dirfd >> address) || number != kOpenat) return false;
+  const int mem = open(("/proc/" + std::to_string(pid) + "/mem").c_str(), O_RDONLY);
+  if (mem < 0) return false;
+  char text[256] = {};
+  const ssize_t n =
+      pread(mem, text, sizeof text - 1, static_cast<off_t>(std::stoull(address, nullptr, 16)));
+  close(mem);
+  return n > 0 && std::string(text) == path;
 }
 
 // A terminating signal while start-up still runs (held here at the opening of the port) is a
 // close request before anything was sent: 8, however quickly the job would have started.
 TEST(CloseRequests, ASignalDuringStartUpEndsAsClosedBeforeSending) {
-  Scratch scratch;
-  Register reg(scratch);
-  Hidden(scratch, reg.device());
-  const fs::path log =
-      scratch.dir().parent_path() / (scratch.dir().filename().string() + ".strace");
-  Process zelmo({"/usr/bin/strace", "-f", "-qq", "-o", log.string(), "-P", reg.device(), "-e",
-                 "inject=openat:delay_enter=3000000:when=1", ZelmoBin(), "--console", "--dir",
-                 scratch.dir().string()});
-  const pid_t child = TracedZelmo(zelmo.pid());
-  ASSERT_GT(child, 0);
-  constexpr int kOpenat = 257;
-  bool held = false;
-  for (int i = 0; i < 1000 && !held; ++i) {
-    held = HeldInCall(child, kOpenat);
-    if (!held) std::this_thread::sleep_for(5ms);
+  // The desktop front-end too: hidden and without a question it never opens the display, so a
+  // display name that leads nowhere is enough to have it chosen.
+  for (const bool desktop : {false, true}) {
+    SCOPED_TRACE(desktop ? "desktop front-end" : "console");
+    Scratch scratch;
+    Register reg(scratch);
+    Hidden(scratch, reg.device());
+    const fs::path log =
+        scratch.dir().parent_path() / (scratch.dir().filename().string() + ".strace");
+    std::vector<std::string> argv = {"/usr/bin/strace",
+                                     "-f",
+                                     "-qq",
+                                     "-o",
+                                     log.string(),
+                                     "-P",
+                                     reg.device(),
+                                     "-e",
+                                     "inject=openat:delay_enter=3000000:when=1",
+                                     ZelmoBin()};
+    if (!desktop) argv.push_back("--console");
+    argv.insert(argv.end(), {"--dir", scratch.dir().string()});
+    if (desktop) setenv("DISPLAY", ":424242", 1);
+    Process zelmo(argv);
+    if (desktop) unsetenv("DISPLAY");
+    const pid_t child = TracedZelmo(zelmo.pid());
+    ASSERT_GT(child, 0);
+    bool held = false;
+    for (int i = 0; i < 1000 && !held; ++i) {
+      held = InOpenOf(child, reg.device());
+      if (!held) std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(held) << "start-up never reached the port";
+    kill(child, SIGTERM);
+    const Finished run = zelmo.Wait();
+    const std::string traced = ReadFile(log);
+    fs::remove(log);
+    reg.process().Signal(SIGTERM);
+    reg.Wait();
+    EXPECT_TRUE(Has(traced, "openat(AT_FDCWD, \"" + reg.device())) << traced.substr(0, 2000);
+    EXPECT_EQ(run.status, 8) << run.err;
+    EXPECT_EQ(reg.Received(), "");
+    EXPECT_EQ(scratch.Read("smetka.txt"), kReceipt);
   }
-  ASSERT_TRUE(held) << "start-up never reached the port";
-  kill(child, SIGTERM);
-  const Finished run = zelmo.Wait();
-  const std::string traced = ReadFile(log);
-  fs::remove(log);
-  reg.process().Signal(SIGTERM);
-  reg.Wait();
-  EXPECT_TRUE(Has(traced, "openat(AT_FDCWD, \"" + reg.device())) << traced.substr(0, 2000);
-  EXPECT_EQ(run.status, 8) << run.err;
-  EXPECT_EQ(reg.Received(), "");
-  EXPECT_EQ(scratch.Read("smetka.txt"), kReceipt);
 }
 
 // A close request while a question waits for the operator takes the question away: 8, nothing

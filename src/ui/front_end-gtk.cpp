@@ -50,6 +50,30 @@ MsgAnswer PrintedBox(const std::string& text, MsgStyle style, const std::string&
   return style == MsgStyle::kQuestion ? MsgAnswer::kNo : MsgAnswer::kOk;
 }
 
+// GLib hands a signal to its loop, which takes it only when it turns: a signal that comes while a
+// handler runs (start-up, say) would wait there. Ours sits in front of GLib's and marks the
+// request at once, so that the job sees it before its next command; GLib's then does the rest.
+std::atomic<bool> closeSignalled{false};
+struct sigaction glibHandlers[NSIG];
+
+void OnTerminatingSignal(int sig) {
+  closeSignalled = true;
+  const struct sigaction& glib = glibHandlers[sig];
+  if (glib.sa_flags & SA_SIGINFO) return;  // GLib's handler takes the plain form
+  if (glib.sa_handler != SIG_DFL && glib.sa_handler != SIG_IGN) glib.sa_handler(sig);
+}
+
+void MarkSignalsAtOnce() {
+  closeSignalled = false;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction ours {};
+    ours.sa_handler = OnTerminatingSignal;
+    sigemptyset(&ours.sa_mask);
+    ours.sa_flags = SA_RESTART;
+    sigaction(sig, &ours, &glibHandlers[sig]);
+  }
+}
+
 class GtkFrontEnd : public FrontEnd {
  public:
   GtkFrontEnd() {
@@ -61,6 +85,7 @@ class GtkFrontEnd : public FrontEnd {
     setlocale(LC_CTYPE, "");
     setlocale(LC_MESSAGES, "");
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) g_unix_signal_add(sig, OnCloseSignal, this);
+    MarkSignalsAtOnce();
   }
 
   ~GtkFrontEnd() override {
@@ -91,8 +116,9 @@ class GtkFrontEnd : public FrontEnd {
   MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) override {
     // Once the program is asked to close nothing may hold it: no new question, and what is
     // left to say goes to standard error.
-    if (closeRequested_ && style == MsgStyle::kQuestion) throw DismissedByClose();
-    if (closeRequested_ || !ToolkitUp()) return PrintedBox(text, style, title);
+    const bool closing = CloseRequested();
+    if (closing && style == MsgStyle::kQuestion) throw DismissedByClose();
+    if (closing || !ToolkitUp()) return PrintedBox(text, style, title);
     GtkWindow* parent = nullptr;
     if (widgets_ && gtk_widget_get_visible(widgets_->window)) parent = GTK_WINDOW(widgets_->window);
     const std::optional<MsgAnswer> answer = RunMessageBox(parent, text, style, title, &openBox_);
@@ -134,16 +160,7 @@ class GtkFrontEnd : public FrontEnd {
     if (widgets_) gtk_widget_set_sensitive(widgets_->btnPrint, enabled);
   }
 
-  // A signal that came while a handler runs (start-up, say) waits in GLib until its loop turns:
-  // the loop is given its turn here, so that the job sees the request before its next command.
-  // Tasks stay held while the handler runs; only the close request and the desktop's own
-  // events are taken, as a message box's loop would take them.
-  bool CloseRequested() const override {
-    for (int i = 0; i < 16 && !closeRequested_ && g_main_context_pending(nullptr); ++i) {
-      g_main_context_iteration(nullptr, FALSE);
-    }
-    return closeRequested_;
-  }
+  bool CloseRequested() const override { return closeRequested_ || closeSignalled; }
 
  private:
   bool ToolkitUp() {

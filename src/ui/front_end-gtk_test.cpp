@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -116,6 +117,32 @@ TEST_F(GtkFrontEnd, TasksFromOtherThreadsRunOnTheLoopInTheirOrder) {
     ASSERT_EQ(order.size(), static_cast<std::size_t>(kTasks));
     for (int i = 0; i < kTasks; ++i) EXPECT_EQ(order[i], i);
   }
+}
+
+// A handler that fails stops the loop while other threads still post: the failure leaves Run, and
+// what was posted after it never runs.
+TEST_F(GtkFrontEnd, AFailingHandlerEndsTheLoopWhileOthersPost) {
+  std::unique_ptr<FrontEnd> ui = UnreachableDesktop();
+  ASSERT_NE(ui, nullptr) << "this build has no GTK front-end";
+  std::atomic<bool> stop = false;
+  std::vector<std::thread> posters;
+  int ranAfter = 0;
+  bool failed = false;
+  const std::string why = RunUntilStopped(*ui, [&] {
+    for (int t = 0; t < 2; ++t) {
+      posters.emplace_back([&] {
+        while (!stop) ui->Post([&] { ++ranAfter; });
+      });
+    }
+    ui->Post([&] {
+      failed = true;
+      throw Stop{"failed"};
+    });
+  });
+  stop = true;
+  for (std::thread& poster : posters) poster.join();
+  EXPECT_EQ(why, "failed");
+  EXPECT_TRUE(failed);
 }
 
 // A message box runs a loop of its own inside the handler that shows it; the port's events must
