@@ -23,6 +23,7 @@ namespace e2e {
 namespace {
 
 const std::string kReceipt = "Bread;1;A;30\r\nMilk;2;B;45.5\r\n";
+const std::string kQuestionReceipt = "Bread;0;A;30\r\n";  // asks for the missing quantity
 const std::string kHiddenClear = "Seriska=1\r\nPrikaziForma=0\r\nDelimiter=;\r\nClear=1\r\n";
 const std::string kDefaultIni = "[Parametri]\r\nSeriska=1\r\nPrikaziForma=1\r\nDelimiter=;\r\n";
 constexpr std::size_t kWholeJobBytes = 1 + 45 + 69 + 69 + 1 + 1 + 45 + 69 + 1;
@@ -83,8 +84,9 @@ struct Case {
   std::vector<std::string> strace;  // the fault, as strace options; PATH stands for the folder
   std::string target;               // in the injected call's line
   int status;
-  std::string message;   // on standard error
-  bool printed = false;  // the whole job went out
+  std::string message;             // on standard error
+  bool printed = false;            // the whole job went out
+  std::string receipt = kReceipt;  // as it was laid out
 };
 
 std::vector<std::string> WithFolder(std::vector<std::string> options, const fs::path& folder) {
@@ -184,7 +186,7 @@ TEST(OsFaults, EachInjectedFaultEndsWithItsStatusAndReasonAndNothingLost) {
       EXPECT_EQ(received.size(), kWholeJobBytes);
     } else {
       EXPECT_EQ(received, "") << "a run that ends with " << c.status << " sends nothing";
-      EXPECT_EQ(scratch.Read("smetka.txt"), kReceipt);
+      EXPECT_EQ(scratch.Read("smetka.txt"), c.receipt);
     }
     if (c.status != 9) {
       EXPECT_EQ(Names(scratch.dir()), names) << "nothing made, nothing left beside the files";

@@ -69,6 +69,8 @@ void FrmMain::Guard(const std::function<void()>& handler) {
     handler();
   } catch (const DismissedByClose&) {
     Finish(bridge_, RunEvent::kCloseRequest);
+  } catch (const BoxUnavailable& e) {
+    Finish(bridge_, RunEvent::kResourceFailure, e.reason);
   } catch (const SerialError& e) {
     Finish(bridge_, RunEvent::kLineFailure, e.what());
   } catch (const std::exception& e) {

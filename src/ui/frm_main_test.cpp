@@ -334,6 +334,18 @@ TEST_F(Job, ACloseRequestWhileAQuestionWaitsEndsTheRunAsClosed) {
   EXPECT_TRUE(fs::exists(folder_ / kReceiptFileName));
 }
 
+// A question that cannot be put to the operator at all (no thread to read the answer, no memory)
+// is neither a Yes nor a No, and not the receipt's fault either: the program's failure, 1.
+TEST_F(Job, AQuestionThatCannotBeAskedEndsAsTheProgramsFailure) {
+  Hidden("Леб;0;A;30\r\n");
+  window_.whileShown = [](const testing::Box& box) {
+    if (box.style == MsgStyle::kQuestion) throw BoxUnavailable{"Resource temporarily unavailable"};
+  };
+  EXPECT_EQ(Load(), ExitStatus::kOther);
+  EXPECT_THAT(window_.boxes.back().text, HasSubstr("Resource temporarily unavailable"));
+  EXPECT_TRUE(port_->written.empty());
+}
+
 // A close request marked while start-up still ran (a signal during it) is taken before the
 // first byte: closed before sending, not cut off.
 TEST_F(Job, ACloseRequestMadeDuringStartUpEndsBeforeTheFirstByte) {

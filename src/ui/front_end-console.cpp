@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -175,7 +176,11 @@ class ConsoleFrontEnd : public FrontEnd {
 
   void StartReaderLocked() {
     if (readerStarted_) return;
-    reader_ = std::thread([this] { ReadInput(); });
+    try {
+      reader_ = std::thread([this] { ReadInput(); });
+    } catch (const std::system_error& e) {
+      throw BoxUnavailable{e.what()};
+    }
     readerStarted_ = true;
   }
 
