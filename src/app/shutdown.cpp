@@ -1,6 +1,7 @@
 #include "app/shutdown.h"
 
 #include <cstdlib>
+#include <exception>
 
 namespace zelmo {
 
@@ -23,6 +24,9 @@ Outcome Happened(Bridge& b, RunEvent event, const std::string& detail) {
       b.frmMain.MsgBox(text, outcome.style, outcome.title);
     } catch (const DismissedByClose&) {
       // Closed while the operator read it: the end is decided already.
+    } catch (const BoxUnavailable&) {
+      // Nobody can be told (no thread, no memory): the status still says it.
+    } catch (const std::exception&) {
     }
   }
   ShutDown(b, outcome.status);
