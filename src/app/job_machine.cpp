@@ -85,6 +85,7 @@ Outcome Decide(RunPhase phase, RunEvent event) {
 }
 
 std::string OperatorMessage(const Outcome& outcome, const std::string& detail) {
+  if (outcome.silent) return "";
   std::string text = outcome.text ? outcome.text : "";
   if (!detail.empty()) text += (text.empty() ? "" : outcome.joiner) + detail;
   if (outcome.status == ExitStatus::kCutOff) {
@@ -94,10 +95,26 @@ std::string OperatorMessage(const Outcome& outcome, const std::string& detail) {
 }
 
 Outcome JobMachine::On(RunEvent event) {
+  if (phase_ == RunPhase::kEnded) {
+    if (event == RunEvent::kReply || event == RunEvent::kPrintPressed) return kGoOn;
+    Outcome again{Action::kEnd, decided_.status};
+    again.silent = true;
+    return again;
+  }
   const Outcome outcome = Decide(phase_, event);
   if (outcome.action == Action::kStartJob) phase_ = RunPhase::kPreparing;
-  if (outcome.action == Action::kEnd) phase_ = RunPhase::kEnded;
+  if (outcome.action == Action::kEnd) {
+    phase_ = RunPhase::kEnded;
+    decided_ = outcome;
+  }
   return outcome;
+}
+
+ExitStatus JobMachine::EndStatus() const {
+  if (phase_ == RunPhase::kEnded) return decided_.status;
+  return Decide(phase_ == RunPhase::kSending ? RunPhase::kSending : RunPhase::kStartingUp,
+                RunEvent::kResourceFailure)
+      .status;
 }
 
 void JobMachine::Waiting() {

@@ -55,6 +55,7 @@ struct Outcome {
   const char* joiner = "\r\n";
   MsgStyle style = MsgStyle::kError;
   const char* title = "";  // empty: the application's title
+  bool silent = false;     // the operator was told already
 };
 
 // The table: what `event` means in `phase`.
@@ -70,16 +71,22 @@ inline constexpr const char* kCheckRegisterText =
 class JobMachine {
  public:
   RunPhase phase() const { return phase_; }
-  // What `event` means now; a kStartJob moves the run to preparing, a kEnd to its end.
+  // What `event` means now; a kStartJob moves the run to preparing, a kEnd to its end. Once the
+  // end is decided, an event that would end the run (a close request while the last message is
+  // read) ends it as decided, with nothing more to say.
   Outcome On(RunEvent event);
   // Start-up is done and the shown window waits for its button.
   void Waiting();
   // The first command was handed to the port: from now on the register may hold part of it.
   void SendingBegins();
   bool SendingBegun() const { return phase_ == RunPhase::kSending; }
+  // The status for an end that no event of the table brought about: the one decided already,
+  // else as for a failure of the program where the run stands.
+  ExitStatus EndStatus() const;
 
  private:
   RunPhase phase_ = RunPhase::kStartingUp;
+  Outcome decided_;  // the end, once the phase is kEnded
 };
 
 }  // namespace zelmo

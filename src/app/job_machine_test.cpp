@@ -171,12 +171,30 @@ TEST(JobMachine, PhasesMoveOnlyForwards) {
   m.SendingBegins();
   EXPECT_TRUE(m.SendingBegun());
   EXPECT_EQ(m.On(E::kReply).action, Action::kAdvance);
-  const Outcome end = m.On(E::kCloseRequest);
+  const Outcome end = m.On(E::kLineFailure);
   EXPECT_EQ(end.status, S::kCutOff);
   EXPECT_EQ(m.phase(), P::kEnded);
+  EXPECT_EQ(m.EndStatus(), S::kCutOff);
+  // An ended run stays ended as it was decided: a close request while the operator reads the
+  // last message changes nothing, and says nothing more.
   for (int e = 0; e < kRunEventCount; ++e) {
-    EXPECT_EQ(m.On(static_cast<E>(e)).action, Action::kNone) << "an ended run stays ended";
+    const Outcome again = m.On(static_cast<E>(e));
+    if (static_cast<E>(e) == E::kReply || static_cast<E>(e) == E::kPrintPressed) {
+      EXPECT_EQ(again.action, Action::kNone);
+      continue;
+    }
+    EXPECT_EQ(again.action, Action::kEnd) << e;
+    EXPECT_EQ(again.status, S::kCutOff) << e;
+    EXPECT_EQ(OperatorMessage(again, "detail"), "") << e;
   }
+}
+
+TEST(JobMachine, AnEndNoEventBroughtAboutIsAFailureWhereTheRunStands) {
+  JobMachine m;
+  EXPECT_EQ(m.EndStatus(), S::kOther);
+  m.On(E::kPrintPressed);
+  m.SendingBegins();
+  EXPECT_EQ(m.EndStatus(), S::kCutOff);
 }
 
 // --- the README's table --------------------------------------------------------------------------

@@ -34,9 +34,8 @@ Outcome Happened(Bridge& b, RunEvent event, const std::string& detail) {
 
 void Finish(Bridge& b, RunEvent event, const std::string& detail) {
   Happened(b, event, detail);
-  // An event that ends the run in one phase ends it in every phase it can happen in; this is for
-  // the rest.
-  ShutDown(b, b.machine.SendingBegun() ? ExitStatus::kCutOff : ExitStatus::kOther);
+  // Every event this is used for ends the run wherever it can happen; this is for the rest.
+  ShutDown(b, b.machine.EndStatus());
 }
 
 }  // namespace zelmo
