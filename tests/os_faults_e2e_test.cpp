@@ -199,6 +199,43 @@ TEST(OsFaults, EachInjectedFaultEndsWithItsStatusAndReasonAndNothingLost) {
   }
 }
 
+// How many mmap() calls the program makes up to and including its first thread's stack: counted
+// on a run that ends at once (its port missing), since the count comes before any file is read.
+int FirstStackMapping() {
+  Scratch scratch;
+  scratch.Config("/dev/zelmo-no-such-port", kHiddenClear);
+  const Traced t = RunTraced(scratch, {"-e", "trace=mmap"});
+  std::istringstream in(t.log);
+  int count = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (!Has(line, "mmap(")) continue;
+    ++count;
+    if (Has(line, "MAP_STACK")) return count;
+  }
+  return 0;
+}
+
+// A thread whose stack cannot be mapped cannot be made: the program's failure, 1, nothing sent.
+TEST(OsFaults, AThreadStackThatCannotBeMappedEndsWithOne) {
+  const int stack = FirstStackMapping();
+  ASSERT_GT(stack, 0) << "no thread stack was mapped";
+  Scratch scratch;
+  Register reg(scratch);
+  Hidden(scratch, reg.device());
+  const Traced t = RunTraced(scratch, {"-e", "trace=mmap", "-e",
+                                       "inject=mmap:error=ENOMEM:when=" + std::to_string(stack)});
+  reg.process().Signal(SIGTERM);
+  reg.Wait();
+  const std::vector<std::string> injected = Injected(t.log);
+  ASSERT_FALSE(injected.empty());
+  EXPECT_TRUE(Has(injected.front(), "MAP_STACK"))
+      << "the fault hit another mapping: " << injected.front();
+  EXPECT_EQ(t.run.status, 1) << t.run.err;
+  EXPECT_TRUE(Has(t.run.err, "Програмата не може да продолжи.")) << t.run.err;
+  EXPECT_EQ(reg.Received(), "");
+  EXPECT_EQ(scratch.Read("smetka.txt"), kReceipt);
+}
+
 // The loop's wait failing for good must end the run instead of spinning: a plain failure while
 // nothing was sent, a cut-off (and the receipt kept) once the register had its first command.
 TEST(OsFaults, AWaitThatFailsForGoodEndsTheRun) {
