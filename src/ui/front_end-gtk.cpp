@@ -114,11 +114,11 @@ class GtkFrontEnd : public FrontEnd {
   // A close request while the box waits takes it away (RequestClose): the question has no
   // answer and the run ends as closed.
   MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) override {
-    // Once the program is asked to close nothing may hold it: no new question, and what is
-    // left to say goes to standard error.
-    const bool closing = CloseRequested();
-    if (closing && style == MsgStyle::kQuestion) throw DismissedByClose();
-    if (closing || !ToolkitUp()) return PrintedBox(text, style, title);
+    // Once the program is asked to close no new question waits for anyone; when a signal asked,
+    // nothing may hold it at all and what is left to say goes to standard error. An operator who
+    // closed the window still reads why the run ended.
+    if (CloseRequested() && style == MsgStyle::kQuestion) throw DismissedByClose();
+    if (closeSignalled || !ToolkitUp()) return PrintedBox(text, style, title);
     GtkWindow* parent = nullptr;
     if (widgets_ && gtk_widget_get_visible(widgets_->window)) parent = GTK_WINDOW(widgets_->window);
     const std::optional<MsgAnswer> answer = RunMessageBox(parent, text, style, title, &openBox_);

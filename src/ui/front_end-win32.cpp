@@ -131,6 +131,7 @@ class Win32FrontEnd : public FrontEnd {
     // From the console's own thread: marked at once, then handed to the window's thread, where
     // a box that waits is taken away.
     WatchCloseRequests([this] {
+      systemClose_ = true;
       closeRequested_ = true;
       std::lock_guard lock(mutex_);
       if (taskWindow_) PostMessageW(taskWindow_, kCloseRequest, 0, 0);
@@ -155,16 +156,16 @@ class Win32FrontEnd : public FrontEnd {
   }
 
   // A close request while the box waits takes it away: the question has no answer, and the run
-  // ends as closed. Once the program is asked to close, nothing may hold it: no new question,
-  // and what is left to say goes to standard error only.
+  // ends as closed. Once the program is asked to close no new question waits for anyone; when
+  // the system asks (the console, the end of the session) nothing may hold it at all, and what
+  // is left to say goes to standard error only. An operator who closed the window still reads
+  // why the run ended.
   MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) override {
     const std::string caption = title.empty() ? kAppTitle : title;
     WriteLine(stderr, caption);
     WriteLine(stderr, StreamLines(text));
-    if (closeRequested_) {
-      if (style == MsgStyle::kQuestion) throw DismissedByClose();
-      return MsgAnswer::kOk;
-    }
+    if (closeRequested_ && style == MsgStyle::kQuestion) throw DismissedByClose();
+    if (systemClose_) return MsgAnswer::kOk;
     UINT flags = MessageBoxStyle(style);
     // A hidden window cannot hold the box in front: then the box stands alone, with its own
     // taskbar button, and still keeps the operator from the window.
@@ -176,7 +177,7 @@ class Win32FrontEnd : public FrontEnd {
         MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(), flags);
     --boxes_;
     --depth_;
-    if (closeRequested_) throw DismissedByClose();
+    if (answer == IDCANCEL && closeRequested_) throw DismissedByClose();
     if (answer == IDYES) return MsgAnswer::kYes;
     if (answer == IDNO) return MsgAnswer::kNo;
     return MsgAnswer::kOk;
@@ -281,6 +282,7 @@ class Win32FrontEnd : public FrontEnd {
   // even in the middle of a handler that waits in a box. The close request decides the status
   // from where the job stands.
   void EndOfSession() {
+    systemClose_ = true;
     closeRequested_ = true;
     try {
       if (handlers_.Form_QueryUnload) handlers_.Form_QueryUnload();
@@ -414,6 +416,7 @@ class Win32FrontEnd : public FrontEnd {
   int boxes_ = 0;  // message boxes waiting for the operator
   std::exception_ptr failure_;
   std::atomic<bool> closeRequested_ = false;
+  std::atomic<bool> systemClose_ = false;  // the console or the session, not the operator
 
   std::mutex mutex_;
   std::deque<std::function<void()>> tasks_;

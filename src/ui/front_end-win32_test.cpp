@@ -316,7 +316,7 @@ TEST_F(Win32FrontEndTest, MessageBoxesHaveTheirButtonsAndHoldBackEverythingElse)
 // away: the question has no answer, and the request is handled once the handler is done.
 TEST_F(Win32FrontEndTest, ACloseRequestTakesAWaitingQuestionAway) {
   const DWORD uiThread = GetCurrentThreadId();
-  bool dismissed = false;
+  bool dismissed = false, seenLastBox = false;
   WindowHandlers handlers;
   handlers.Form_Load = [&] {
     ui_->Show();
@@ -330,12 +330,22 @@ TEST_F(Win32FrontEndTest, ACloseRequestTakesAWaitingQuestionAway) {
     }
     operatorThread.join();
     EXPECT_TRUE(ui_->CloseRequested());
-    // Nothing may hold a program that is asked to close: no new box waits for anyone.
+    // No new question waits for anyone once the program is asked to close; the operator who
+    // closed the window still reads why the run ended.
     EXPECT_THROW(ui_->MsgBox("Уште едно?", MsgStyle::kQuestion, ""), DismissedByClose);
+    std::thread reader([&] {
+      const HWND box = WaitForMessageBox(uiThread);
+      if (!box) return;
+      seenLastBox = true;
+      PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    });
     EXPECT_EQ(ui_->MsgBox("Крај.", MsgStyle::kError, ""), MsgAnswer::kOk);
+    reader.join();
   };
   EXPECT_EQ(RunToEnd(handlers), ExitStatus::kClosedBeforeSend);
   EXPECT_TRUE(dismissed);
+  EXPECT_TRUE(seenLastBox);
 }
 
 // Windows may end the process as soon as WM_ENDSESSION is answered: the close request runs at
