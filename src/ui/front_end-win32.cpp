@@ -177,7 +177,10 @@ class Win32FrontEnd : public FrontEnd {
         MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(), flags);
     --boxes_;
     --depth_;
-    if (answer == IDCANCEL && closeRequested_) throw DismissedByClose();
+    // A question the request came before is not answered, whatever was pressed after it.
+    if (closeRequested_ && (style == MsgStyle::kQuestion || answer == IDCANCEL)) {
+      throw DismissedByClose();
+    }
     if (answer == IDYES) return MsgAnswer::kYes;
     if (answer == IDNO) return MsgAnswer::kNo;
     return MsgAnswer::kOk;
@@ -290,6 +293,7 @@ class Win32FrontEnd : public FrontEnd {
       failure_ = std::current_exception();
       PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
     }
+    DismissBoxes();  // an ending that returned (a test's): the waiting handler unwinds
   }
 
   // Message boxes are dialogs of this thread; ending one makes its MessageBoxW return.
