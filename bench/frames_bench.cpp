@@ -3,7 +3,6 @@
 
 #include <array>
 
-#include "app/job_state.h"
 #include "bench_fixtures.h"
 #include "device/frames.h"
 #include "device/sequence.h"
@@ -51,14 +50,13 @@ BENCHMARK(BM_FormatNumberField)->DenseRange(0, kFieldCases.size() - 1);
 
 // The whole command table of a job, as PrepareJob fills it: items + 7 steps.
 void BM_CommandTable(benchmark::State& state) {
-  zelmo::JobState job;
+  zelmo::JobSteps job;
   const auto items = static_cast<int>(state.range(0));
   for (int i = 0; i < items; ++i) {
     job.aItems.push_back({bench::ReceiptLine(i).substr(0, 12), 1.5, "B", 12.34});
     job.dTotal += 1.5 * 12.34;
   }
   job.iReceiptKind = 1;
-  job.iItemCount = static_cast<int16_t>(items);
   job.iStepCount = static_cast<int16_t>(items + 7);
   for (auto _ : state) {
     std::vector<std::string> table(static_cast<size_t>(job.iStepCount));

@@ -1,6 +1,7 @@
 // zelmo: prints the receipt smetka.txt beside the program on the fiscal register of the
 // configured serial port, then ends with a status the point-of-sale program can act on.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -8,9 +9,9 @@
 #include <vector>
 
 #include "app/exit_status.h"
+#include "app/job_machine.h"
 #include "sys/arguments.h"
 #include "sys/data_folder.h"
-#include "sys/executable.h"
 #include "sys/paths.h"
 #include "ui/frm_main.h"
 #include "ui/front_end.h"
@@ -21,33 +22,45 @@ constexpr const char* kUsage =
     "Usage: zelmo [--dir FOLDER] [--console]\n"
     "Prints the receipt smetka.txt on the fiscal register, as set in Zelmocfg.ini.\n"
     "\n"
-    "  --dir FOLDER  take settings and receipts from FOLDER instead of the program's folder\n"
+    "  --dir FOLDER  take settings and receipts from FOLDER; without it, from the program's\n"
+    "                folder (installed on Linux: $ZELMO_DIR, else ~/.local/share/zelmo)\n"
     "  --console     no window: messages on standard error, answers and the print button\n"
     "                on standard input, the register's replies on standard output\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
-    "\n"
-    "Exit status: 0 sent; 2 no receipt; 3 receipt not loaded or refused; 4 default refused or\n"
-    "name missing; 5 storno refused; 6 configuration error; 7 port failed before sending;\n"
-    "8 closed before sending; 9 sent but receipt not deleted; 10 cut off after sending began\n"
-    "(check the register before printing again); 1 anything else.\n";
+    "\n";
 
 struct Options {
   std::filesystem::path folder;
   bool console = false;
 };
 
-[[noreturn]] void Quit(int status, const char* text, FILE* to) {
-  std::fputs(text, to);
+[[noreturn]] void Quit(int status, const std::string& text, FILE* to) {
+  std::fputs(text.c_str(), to);
+  zelmo::RestoreConsole();
   std::fflush(nullptr);
   std::exit(status);
+}
+
+std::string Usage() {
+  return kUsage + zelmo::UsageStatusList();
+}
+
+// The folder once and for all as an absolute path without "." or "..", so that every message
+// names it the way the operator would find it.
+std::filesystem::path Canonical(const std::filesystem::path& folder) {
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::weakly_canonical(folder, ec);
+  if (ec) full = std::filesystem::absolute(folder, ec).lexically_normal();
+  if (!full.has_filename() && full.has_relative_path()) full = full.parent_path();
+  return full;
 }
 
 Options ParseOptions(const std::vector<std::string>& args) {
   Options options;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h") Quit(0, kUsage, stdout);
+    if (arg == "--help" || arg == "-h") Quit(0, Usage(), stdout);
     if (arg == "--version") Quit(0, "zelmo " ZELMO_VERSION "\n", stdout);
     if (arg == "--console") {
       options.console = true;
@@ -55,22 +68,26 @@ Options ParseOptions(const std::vector<std::string>& args) {
       options.folder = zelmo::Utf8ToPath(args[++i]);
     } else {
       std::fprintf(stderr, "zelmo: unknown option '%s'\n", arg.c_str());
-      Quit(1, kUsage, stderr);
+      Quit(1, Usage(), stderr);
     }
   }
   if (options.folder.empty()) options.folder = zelmo::DefaultDataFolder();
-  std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(options.folder, ec);
-  if (!ec) options.folder = absolute;
-  if (!options.folder.has_filename()) options.folder = options.folder.parent_path();
+  options.folder = Canonical(options.folder);
   return options;
 }
 
-}  // namespace
+// Before the window exists the program can only say why it stops on standard error.
+[[noreturn]] void EndBeforeTheWindow(zelmo::ProgramEnd& end, const std::string& reason) {
+  using zelmo::RunEvent;
+  const zelmo::Outcome outcome =
+      zelmo::Decide(zelmo::RunPhase::kStartingUp, RunEvent::kResourceFailure);
+  const std::string text = zelmo::OperatorMessage(outcome, reason);
+  std::fprintf(stderr, "%s\n%s\n", zelmo::kAppTitle, text.c_str());
+  end.End(outcome.status);
+  std::abort();  // an ending that returned: never go on
+}
 
-int main(int argc, char** argv) {
-  const Options options = ParseOptions(zelmo::Utf8Arguments(argc, argv));
-  zelmo::ProcessEnd end;
+void Run(const Options& options, zelmo::ProgramEnd& end) {
   std::unique_ptr<zelmo::FrontEnd> ui;
   if (!options.console) ui = zelmo::MakeDesktopFrontEnd(end);
   if (!ui) ui = zelmo::MakeConsoleFrontEnd(end);
@@ -80,8 +97,23 @@ int main(int argc, char** argv) {
   });
   try {
     ui->Run(frmMain.Handlers());
+    frmMain.ResourceFailure("the event loop ended");
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "zelmo: %s\n", e.what());
+    // The loop itself failed: before sending that is a plain failure, after it a cut-off.
+    frmMain.ResourceFailure(e.what());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  zelmo::ProcessEnd end;
+  try {
+    const Options options = ParseOptions(zelmo::Utf8Arguments(argc, argv));
+    Run(options, end);
+  } catch (const std::exception& e) {
+    // A front-end or the port that could not be made: threads, descriptors, memory.
+    EndBeforeTheWindow(end, e.what());
   }
   end.End(zelmo::ExitStatus::kOther);
 }

@@ -82,7 +82,9 @@ void Process::CloseInput() {
   in_ = -1;
 }
 
-void Process::Signal(int sig) { kill(pid_, sig); }
+void Process::Signal(int sig) {
+  kill(pid_, sig);
+}
 
 // Reads whatever is ready on the output pipes, waiting up to `timeout`; false once both closed.
 bool Process::Pump(std::chrono::milliseconds timeout) {
@@ -108,6 +110,14 @@ bool Process::Pump(std::chrono::milliseconds timeout) {
 bool Process::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (outText_.find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline || !Pump(20ms)) return false;
+  }
+  return true;
+}
+
+bool Process::WaitForError(const std::string& text, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (errText_.find(text) == std::string::npos) {
     if (std::chrono::steady_clock::now() > deadline || !Pump(20ms)) return false;
   }
   return true;
@@ -183,7 +193,9 @@ std::string Register::Received() const {
   return s.str();
 }
 
-std::string ZelmoBin() { return ZELMO_BIN; }
+std::string ZelmoBin() {
+  return ZELMO_BIN;
+}
 
 Finished RunZelmo(const Scratch& scratch, const std::string& input,
                   std::chrono::milliseconds timeout) {

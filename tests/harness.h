@@ -38,6 +38,8 @@ class Process {
   void CloseInput();
   // Waits until standard output holds `text` (collected output is kept for Wait).
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout = 10s);
+  // The same for standard error.
+  bool WaitForError(const std::string& text, std::chrono::milliseconds timeout = 10s);
   pid_t pid() const { return pid_; }
 
  private:

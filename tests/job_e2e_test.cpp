@@ -46,8 +46,7 @@ TEST(Job, AReceiptWithCyrillicNamesArrivesByteForByte) {
   ASSERT_EQ(milk.substr(milk.size() - 4), "7F45");
   const std::string total =
       Frame("Dq4     11600     11600         0         0         0         0");
-  EXPECT_EQ(reg.Received(),
-            kENQ + kOpening + sugar + milk + kEOT + kENQ + kOpening + total + kEOT);
+  EXPECT_EQ(reg.Received(), kENQ + kOpening + sugar + milk + kEOT + kENQ + kOpening + total + kEOT);
   EXPECT_FALSE(scratch.Exists("smetka.txt"));
   EXPECT_NE(regRun.out.find("Млеко"), std::string::npos) << regRun.out;
   EXPECT_NE(run.out.find("ACK"), std::string::npos);

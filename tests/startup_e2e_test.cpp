@@ -30,9 +30,9 @@ TEST(StartUp, AnInvalidPortNumberIsWrittenBackAsOne) {
   scratch.Config(reg.device(), "Seriska=COM3\r\nPrikaziForma=1\r\n");
   const Finished run = RunZelmo(scratch);  // the end of input is the close request
   EXPECT_EQ(run.status, 8) << run.err;
-  EXPECT_EQ(scratch.Read("Zelmocfg.ini"),
-            "[Parametri]\r\nSeriska=1\r\nPrikaziForma=1\r\n[Ports]\r\nCOM1=" + reg.device() +
-                "\r\n");
+  EXPECT_EQ(
+      scratch.Read("Zelmocfg.ini"),
+      "[Parametri]\r\nSeriska=1\r\nPrikaziForma=1\r\n[Ports]\r\nCOM1=" + reg.device() + "\r\n");
 }
 
 TEST(StartUp, AStornoReceiptAloneIsRefused) {
@@ -88,11 +88,37 @@ TEST(StartUp, NoReceiptGivesTheHelpWithTheFolder) {
       << run.err;
 }
 
+// However the folder is given, messages name it once, plainly: no "/." or "/sub/.." in them.
+TEST(StartUp, TheFolderIsNamedCanonicallyHoweverItIsGiven) {
+  Scratch scratch;
+  Register reg(scratch);
+  scratch.Config(reg.device(), "Seriska=1\r\nPrikaziForma=0\r\n");
+  fs::create_directory(scratch.dir() / "sub");
+  const std::string dir = scratch.dir().string();
+  for (const std::string& given : {dir + "/.", dir + "/", dir + "/sub/..", dir + "//sub/../."}) {
+    SCOPED_TRACE(given);
+    Process zelmo({ZelmoBin(), "--console", "--dir", given});
+    const Finished run = zelmo.Wait();
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Has(run.err, "Во патеката '" + dir + "\\' ставете")) << run.err;
+  }
+  // Relative to where the program was started.
+  const fs::path here = fs::current_path();
+  fs::current_path(scratch.dir() / "sub");
+  Process zelmo({ZelmoBin(), "--console", "--dir", ".."});
+  fs::current_path(here);
+  const Finished run = zelmo.Wait();
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_TRUE(Has(run.err, "Во патеката '" + dir + "\\' ставете")) << run.err;
+}
+
 TEST(StartUp, HelpAndVersion) {
   Process help({ZelmoBin(), "--help"});
   const Finished h = help.Wait();
   EXPECT_EQ(h.status, 0);
   EXPECT_TRUE(Has(h.out, "--dir FOLDER"));
+  EXPECT_TRUE(Has(h.out, "Exit status: 0 sent;")) << h.out;
+  EXPECT_TRUE(Has(h.out, "10 cut off after sending began")) << h.out;
   Process version({ZelmoBin(), "--version"});
   EXPECT_TRUE(Has(version.Wait().out, "zelmo "));
   Process bad({ZelmoBin(), "--bogus"});

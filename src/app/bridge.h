@@ -1,10 +1,11 @@
-// What the run's routines work on: the job state, the window, the port, the way out, and the
-// folder that stands for the executable's own.
+// What the run's routines work on: the job state and its machine, the window, the port, the way
+// out, and the folder that stands for the executable's own.
 #pragma once
 
 #include <filesystem>
 
 #include "app/exit_status.h"
+#include "app/job_machine.h"
 #include "app/job_state.h"
 #include "app/window.h"
 #include "device/serial_port.h"
@@ -13,6 +14,7 @@ namespace zelmo {
 
 struct Bridge {
   JobState& state;
+  JobMachine& machine;
   Window& frmMain;
   SerialPort& Comm;
   ProgramEnd& end;

@@ -17,14 +17,6 @@ struct ReceiptItem {
   double dUnitPrice = 0;
 };
 
-// Where the one job of a run stands. Only a job in kSending or kSent has put bytes on the line.
-enum class JobPhase {
-  kIdle,     // no job started yet (shown mode before the print button)
-  kPrepared, // the button was pressed; the table is being built or the load failed
-  kSending,  // entry 0 went out; the register drives the rest
-  kSent,     // the end of the table was reached: every command went out
-};
-
 inline constexpr int kInitialCommandSlots = 51;
 
 struct JobState {
@@ -43,8 +35,6 @@ struct JobState {
   int16_t iStepCount = 0;
   std::vector<ReceiptItem> aItems;  // empty until a receipt with items is loaded
   int16_t iSendPos = 0;
-
-  JobPhase phase = JobPhase::kIdle;
 };
 
 }  // namespace zelmo

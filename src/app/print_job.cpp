@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "app/checked16.h"
-#include "app/startup.h"
+#include "app/shutdown.h"
 #include "device/frames.h"
 #include "device/sequence.h"
 #include "receipt/loader.h"
@@ -30,9 +30,14 @@ std::string NoReceiptHelp(const Bridge& b) {
          "Сите вредности меѓусебно се одделени со (;) точка-запирка и без празен простор.";
 }
 
-void RefuseReceipt(Bridge& b, const std::string& why) {
-  b.frmMain.MsgBox("Сметката не може да се испечати: " + why, MsgStyle::kError, "");
-  ShutDown(b, ExitStatus::kLoadFailed);
+// The items as the print sequence reads them.
+std::vector<StepItem> ItemsOf(const JobState& s) {
+  std::vector<StepItem> items;
+  items.reserve(s.aItems.size());
+  for (const ReceiptItem& item : s.aItems) {
+    items.push_back({item.sName, item.dQuantity, item.sTaxCode, item.dUnitPrice});
+  }
+  return items;
 }
 
 // Every command is built before the first goes out: a value that has no place in its field stops
@@ -41,57 +46,58 @@ void BuildCommandTable(Bridge& b) {
   JobState& s = b.state;
   s.sCommands.assign(std::max<std::size_t>(kInitialCommandSlots, s.iStepCount + 1u), "");
   const int16_t last = Add16(s.iStepCount, -1);
+  const JobSteps steps{s.iStepCount, s.iReceiptKind, s.dTotal, ItemsOf(s)};
   for (int16_t step = 0; step <= last; ++step) {
     try {
-      s.sCommands[step] = GetStepCommand(s, step);
+      s.sCommands[step] = GetStepCommand(steps, step);
     } catch (const FieldRangeError&) {
       const bool itemStep = step > 1 && step < s.iStepCount - 5;
-      RefuseReceipt(b, itemStep ? "неисправна вредност во редот " + std::to_string(step - 1) + "."
-                                : std::string("вкупниот износ е преголем."));
+      Finish(b, RunEvent::kReceiptRefused,
+             itemStep ? "неисправна вредност во редот " + std::to_string(step - 1) + "."
+                      : std::string("вкупниот износ е преголем."));
     }
   }
 }
 
-bool LoadIntoJob(Bridge& b) {
+void LoadIntoJob(Bridge& b) {
   switch (LoadReceipt(b.state.sReceiptFile, b.state, b.frmMain)) {
     case LoadResult::kRefused:
-      ShutDown(b, ExitStatus::kOperatorRefused);
+      Finish(b, RunEvent::kDefaultRefused);
     case LoadResult::kFailed:
-      return false;
+      Finish(b, RunEvent::kReceiptNotLoaded);
     case LoadResult::kLoaded:
       break;
   }
   try {
     b.state.iStepCount = Add16(b.state.iItemCount, 7);
   } catch (const Overflow16&) {
-    return false;  // a receipt too long for the job's 16-bit step numbers
+    Finish(b, RunEvent::kReceiptNotLoaded);  // too long for the job's 16-bit step numbers
   }
-  return true;
 }
 
+// The receipt went out whole; what is left is its file. When that stays, the operator must know
+// that it was printed all the same.
 void DeleteReceipt(Bridge& b) {
   std::error_code ec;
   if (std::filesystem::remove(Utf8ToPath(b.state.sReceiptFile), ec)) return;
   const std::string why = ec ? ec.message() : "датотеката ја нема";
-  b.frmMain.AddEvent("Сметката не е избришана: " + b.state.sReceiptFile + ": " + why);
-  b.end.End(ExitStatus::kNotDeleted);
+  const std::string detail = b.state.sReceiptFile + ": " + why;
+  b.frmMain.AddEvent("Сметката не е избришана: " + detail);
+  Finish(b, RunEvent::kReceiptNotDeleted, detail);
 }
 
-// The table is used up. Only a job whose every command went out counts as printed.
+// The table is used up. Only a job whose every command went out counts as printed; before the
+// job (a stray ACK in the shown mode) nothing ends.
 void EndOfTable(Bridge& b) {
-  JobState& s = b.state;
-  if (s.phase == JobPhase::kPrepared) b.end.End(ExitStatus::kLoadFailed);
-  if (s.phase != JobPhase::kSending) return;  // no job is running: nothing to end
-  s.phase = JobPhase::kSent;
-  if (s.sClear == "1") DeleteReceipt(b);
-  b.end.End(ExitStatus::kSent);
+  if (!b.machine.SendingBegun()) return;
+  if (b.state.sClear == "1") DeleteReceipt(b);
+  Finish(b, RunEvent::kJobSent);
 }
 
 }  // namespace
 
 void btnPrintClick(Bridge& b) {
-  if (b.state.phase != JobPhase::kIdle) return;
-  b.state.phase = JobPhase::kPrepared;
+  if (Happened(b, RunEvent::kPrintPressed).action != Action::kStartJob) return;
   b.frmMain.SetPrintEnabled(false);
   b.state.dTotal = 0;
   PrepareJob(b);
@@ -101,13 +107,9 @@ void btnPrintClick(Bridge& b) {
 
 void PrepareJob(Bridge& b) {
   if (b.state.sReceiptFile.empty()) {
-    b.frmMain.MsgBox(NoReceiptHelp(b), MsgStyle::kInformation, "Непостоечки фајл...");
-    b.end.End(ExitStatus::kNoReceipt);
+    Finish(b, RunEvent::kNoReceipt, NoReceiptHelp(b));
   }
-  if (!LoadIntoJob(b)) {
-    b.frmMain.MsgBox("Nemoze da se napolni.", MsgStyle::kPlain, "");
-    return;
-  }
+  LoadIntoJob(b);
   BuildCommandTable(b);
 }
 
@@ -120,8 +122,11 @@ void Pecati(Bridge& b, int16_t& linija) {
   }
   std::string& command = s.sCommands[linija];
   if (command.empty()) return EndOfTable(b);
+  // A close request that came while this job was being prepared or while the last command
+  // travelled is taken now, before another byte goes out.
+  if (b.frmMain.CloseRequested()) Finish(b, RunEvent::kCloseRequest);
   b.Comm.Output(command);
-  if (s.phase == JobPhase::kPrepared) s.phase = JobPhase::kSending;
+  b.machine.SendingBegins();
   if (linija > 1 && linija < s.iStepCount - 5) {
     b.frmMain.SetLabel("Ја печатам " + std::to_string(linija - 1) + "-та сметка");
   }

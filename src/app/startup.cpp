@@ -1,13 +1,10 @@
 #include "app/startup.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <system_error>
 
-#include "app/print_job.h"
+#include "app/new_file.h"
+#include "app/shutdown.h"
 #include "ini/settings_file_check.h"
 #include "sys/paths.h"
 
@@ -16,51 +13,46 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kIniErrorText = "Грешка во ini Фајлот.";
 constexpr const char* kLineSettings = "9600,N,8,1";
-
-// The run cannot go on without its configuration: tell the operator why and end, nothing touched.
-[[noreturn]] void ConfigFailure(Bridge& b, const std::string& detail) {
-  b.frmMain.MsgBox(std::string(kIniErrorText) + "\r\n" + detail, MsgStyle::kError, "");
-  ShutDown(b, ExitStatus::kConfigError);
-}
 
 // A CIniFile error names neither the file nor the system's reason; the file at least is ours to
 // give.
 [[noreturn]] void IniFailure(Bridge& b, const IniError& e) {
-  ConfigFailure(b, b.state.sIniFile + ": " + e.description() + " (" + e.source() + ")");
+  Finish(b, RunEvent::kSettingsFailure,
+         b.state.sIniFile + ": " + e.description() + " (" + e.source() + ")");
 }
 
-bool Exists(const fs::path& path) {
+// Whether `path` is there. Only "no such file" means it is not: a file that cannot be examined
+// (an I/O error, a folder we may not search) is neither there nor absent, and `unknown` ends the
+// run with the system's reason rather than take it for missing.
+bool Exists(Bridge& b, const fs::path& path, RunEvent unknown) {
   std::error_code ec;
-  return fs::exists(path, ec);
+  const fs::file_status status = fs::status(path, ec);
+  if (!ec) return status.type() != fs::file_type::not_found;
+  if (ec == std::errc::no_such_file_or_directory) return false;
+  Finish(b, unknown, PathToUtf8(path) + ": " + ec.message());
 }
 
-// Written beside the final name and renamed into place, so a failed write leaves no half file.
 void WriteDefaultIniFile(Bridge& b, const fs::path& path) {
-  fs::path temp = path;
-  temp += ".tmp";
-  std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-  const int openErrno = errno;
-  if (out) out << kDefaultIniText;
-  if (out) out.close();
-  if (!out) {
-    std::error_code ignored;
-    fs::remove(temp, ignored);
-    ConfigFailure(b, PathToUtf8(path) + ": " + std::strerror(openErrno ? openErrno : EIO));
+  try {
+    WriteNewFile(path, kDefaultIniText);
+  } catch (const NewFileError& e) {
+    Finish(b, RunEvent::kSettingsFailure, PathToUtf8(path) + ": " + e.reason());
   }
-  std::error_code ec;
-  fs::rename(temp, path, ec);
-  if (ec) {
-    fs::remove(temp, ec);
-    ConfigFailure(b, PathToUtf8(path) + ": " + ec.message());
+}
+
+std::unique_ptr<CIniFile> OpenedIniFile(Bridge& b) {
+  std::unique_ptr<CIniFile> ini = OpenIniFile(b);
+  if (!ini) {
+    Finish(b, RunEvent::kSettingsFailure,
+           b.state.sIniFile + ": " +
+               std::make_error_code(std::errc::no_such_file_or_directory).message());
   }
+  return ini;
 }
 
 std::string ReadSetting(Bridge& b, const char* section, const std::string& key) {
-  const std::unique_ptr<CIniFile> ini = OpenIniFile(b);
-  if (!ini) ShutDown(b, ExitStatus::kConfigError);
-  return ini->GetStringValue(section, key);
+  return OpenedIniFile(b)->GetStringValue(section, key);
 }
 
 void ReadSettings(Bridge& b) {
@@ -71,14 +63,27 @@ void ReadSettings(Bridge& b) {
   s.sClear = ReadSetting(b, kSettingsSection, "Clear");
 }
 
-// Only "1" to "4" name a port; anything else is put right to "1", in memory and in the file.
+// Said where whoever watches the run looks, without holding it: standard error and the log.
+void Note(Bridge& b, const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+  b.frmMain.AddEvent(text);
+}
+
+// Only "1" to "4" name a port; anything else is put right to "1", in memory and in the file. A
+// file that will not take the correction (read-only, or in a read-only folder) keeps its value:
+// the run goes on with port 1 all the same, and says so.
 int16_t CheckedPortNumber(Bridge& b) {
   const std::string& s = b.state.sSeriska;
   if (s == "1" || s == "2" || s == "3" || s == "4") return static_cast<int16_t>(s[0] - '0');
   b.state.sSeriska = "1";
-  const std::unique_ptr<CIniFile> ini = OpenIniFile(b);
-  if (!ini) ShutDown(b, ExitStatus::kConfigError);
-  ini->SaveStringValue(kSettingsSection, "Seriska", b.state.sSeriska);
+  const std::unique_ptr<CIniFile> ini = OpenedIniFile(b);
+  try {
+    ini->SaveStringValue(kSettingsSection, "Seriska", b.state.sSeriska);
+  } catch (const IniError& e) {
+    Note(b, "Поправката Seriska=1 не може да се зачува во " + b.state.sIniFile + ": " +
+                e.description() + " (" + e.source() + "); се користи портот 1.");
+  }
   return 1;
 }
 
@@ -100,8 +105,7 @@ void OpenPort(Bridge& b, int16_t port, const std::string& device) {
     std::string text = "Серискиот порт COM" + std::to_string(port) + " не може да се отвори.\r\n" +
                        "Уред: " + e.device() + "\r\nПричина: " + e.reason();
     if (!e.hint().empty()) text += "\r\n" + e.hint();
-    b.frmMain.MsgBox(text, MsgStyle::kError, "");
-    ShutDown(b, ExitStatus::kPortFailed);
+    Finish(b, RunEvent::kPortFailure, text);
   }
 }
 
@@ -116,14 +120,13 @@ void ConfigureAndOpenPort(Bridge& b) {
 
 void ChooseReceipt(Bridge& b) {
   const fs::path receipt = b.folder / kReceiptFileName;
-  if (Exists(receipt)) {
+  if (Exists(b, receipt, RunEvent::kReceiptRefused)) {
     b.state.sReceiptFile = PathToUtf8(receipt);
     b.state.iReceiptKind = 1;
     return;
   }
-  if (Exists(b.folder / kStornoFileName)) {
-    b.frmMain.MsgBox("Сторното не е возможно.", MsgStyle::kInformation, "Сторно сметка...");
-    ShutDown(b, ExitStatus::kStornoRefused);
+  if (Exists(b, b.folder / kStornoFileName, RunEvent::kReceiptRefused)) {
+    Finish(b, RunEvent::kStornoRefused);
   }
 }
 
@@ -133,18 +136,17 @@ std::unique_ptr<CIniFile> OpenIniFile(Bridge& b) {
   auto ini = std::make_unique<CIniFile>();
   ini->Init(b.state.sIniFile);
   if (ini->FileExists(b.state.sIniFile)) return ini;
-  b.frmMain.MsgBox(kIniErrorText, MsgStyle::kError, "");
   return nullptr;
 }
 
-void StartUp(Bridge& b) {
+bool StartUp(Bridge& b) {
   const fs::path iniPath = b.folder / kIniFileName;
   b.state.sIniFile = PathToUtf8(iniPath);
-  if (!Exists(iniPath)) WriteDefaultIniFile(b, iniPath);
+  if (!Exists(b, iniPath, RunEvent::kSettingsFailure)) WriteDefaultIniFile(b, iniPath);
   // A file that cannot be settings (binary bytes, a folder, no permission) is refused before
   // anything reads it as empty settings or writes a section into it.
   if (const auto problem = SettingsFileProblem(b.state.sIniFile)) {
-    ConfigFailure(b, b.state.sIniFile + ": " + *problem);
+    Finish(b, RunEvent::kSettingsFailure, b.state.sIniFile + ": " + *problem);
   }
   try {
     ReadSettings(b);
@@ -155,17 +157,11 @@ void StartUp(Bridge& b) {
   ChooseReceipt(b);
   if (b.state.sPrikaziForma == "1") {
     b.frmMain.Show();
-    return;
+    b.machine.Waiting();
+    return false;
   }
   b.frmMain.Hide();
-  btnPrintClick(b);
-}
-
-void ShutDown(Bridge& b, ExitStatus status) {
-  if (b.Comm.PortOpen()) b.Comm.SetPortOpen(false);
-  b.frmMain.Unload();
-  b.end.End(status);
-  std::abort();  // an ending that returned: never go on with the run
+  return true;
 }
 
 }  // namespace zelmo

@@ -1,5 +1,5 @@
-// Start-up and shutdown: the configuration file, the settings, the port, the receipt choice, and
-// then the job at once (hidden) or the window waiting for its button (shown).
+// Start-up: the configuration file, the settings, the port and the receipt choice; then either
+// the window is shown and waits for its button, or the job is to start at once (hidden).
 #pragma once
 
 #include <memory>
@@ -20,12 +20,11 @@ inline constexpr const char* kPortsSection = "Ports";
 inline constexpr const char* kDefaultIniText =
     "[Parametri]\r\nSeriska=1\r\nPrikaziForma=1\r\nDelimiter=;\r\n";
 
-void StartUp(Bridge& b);
+// True when the window stays hidden and the caller is to start the job (btnPrintClick) now.
+// A start-up that cannot go on ends the run itself.
+bool StartUp(Bridge& b);
 
-// A fresh CIniFile on sIniFile, or nothing (after telling the operator) when the file is gone.
+// A fresh CIniFile on sIniFile, or nothing when the file is gone.
 std::unique_ptr<CIniFile> OpenIniFile(Bridge& b);
-
-// Closes the port if it is open, unloads the window and ends the run with `status`.
-[[noreturn]] void ShutDown(Bridge& b, ExitStatus status);
 
 }  // namespace zelmo

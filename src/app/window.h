@@ -20,6 +20,11 @@ class Window : public Operator {
   virtual void SetLabel(const std::string& caption) = 0;  // lblInfo.Caption
   virtual void AddEvent(const std::string& line) = 0;     // ListOfEvents.AddItem
   virtual void SetPrintEnabled(bool enabled) = 0;         // btnPrint.Enabled
+  // Whether the operator or the system has asked the program to close. The request is marked
+  // the moment it comes, from whatever thread, even while a handler still runs: the job looks
+  // here before each command, so that a request made before the first byte went out ends the
+  // run as closed before sending.
+  virtual bool CloseRequested() const = 0;
 };
 
 }  // namespace zelmo

@@ -4,16 +4,32 @@
 
 #include <cstdint>
 #include <string>
-
-#include "app/job_state.h"
+#include <vector>
 
 namespace zelmo {
 
 inline constexpr char kENQ = '\x05';
 inline constexpr char kEOT = '\x04';
 
-// The command of `step` for the job in `state` (iStepCount, aItems, iReceiptKind, dTotal), as
-// wire bytes; empty for a step outside the job. Frame errors pass through.
-std::string GetStepCommand(const JobState& state, int16_t step);
+// One receipt item as its frame needs it; the texts are UTF-8.
+struct StepItem {
+  std::string sName;
+  double dQuantity = 0;
+  std::string sTaxCode;
+  double dUnitPrice = 0;
+};
+
+// What the sequence reads of a job: its number of steps, the receipt's kind, its total and its
+// items in file order.
+struct JobSteps {
+  int16_t iStepCount = 0;
+  int16_t iReceiptKind = 0;
+  double dTotal = 0;
+  std::vector<StepItem> aItems;
+};
+
+// The command of `step` for `job`, as wire bytes; empty for a step outside the job. Frame errors
+// pass through.
+std::string GetStepCommand(const JobSteps& job, int16_t step);
 
 }  // namespace zelmo

@@ -14,21 +14,20 @@ namespace {
 const std::string kEnq(1, '\x05');
 const std::string kEot(1, '\x04');
 
-JobState JobOf(std::vector<ReceiptItem> items, double total) {
-  JobState state;
+JobSteps JobOf(std::vector<StepItem> items, double total) {
+  JobSteps state;
   state.iReceiptKind = 1;
-  state.iItemCount = static_cast<int16_t>(items.size());
   state.iStepCount = static_cast<int16_t>(items.size() + 7);
   state.aItems = std::move(items);
   state.dTotal = total;
   return state;
 }
 
-std::string ItemFrame(const ReceiptItem& item) {
+std::string ItemFrame(const StepItem& item) {
   return BuildItemFrame(1, item.sName, item.sTaxCode, item.dUnitPrice, item.dQuantity);
 }
 
-std::vector<std::string> Steps(const JobState& state, int from, int to) {
+std::vector<std::string> Steps(const JobSteps& state, int from, int to) {
   std::vector<std::string> out;
   for (int s = from; s <= to; ++s) out.push_back(GetStepCommand(state, static_cast<int16_t>(s)));
   return out;
@@ -36,7 +35,7 @@ std::vector<std::string> Steps(const JobState& state, int from, int to) {
 
 TEST(SequenceTest, EmptyReceiptReadsNoItem) {
   // aItems left over from an earlier job must not be read.
-  JobState state = JobOf({}, 0);
+  JobSteps state = JobOf({}, 0);
   state.aItems = {{"stale", 1, "A", 1e12}};
   const std::vector<std::string> expected = {
       kEnq, BuildOpeningFrame(), kEot, kEnq, BuildOpeningFrame(), BuildTotalFrame(0), kEot, ""};
@@ -44,8 +43,8 @@ TEST(SequenceTest, EmptyReceiptReadsNoItem) {
 }
 
 TEST(SequenceTest, OneItem) {
-  const ReceiptItem sugar{"Sugar 1kg", 2, "A", 12.5};
-  const JobState state = JobOf({sugar}, 25);
+  const StepItem sugar{"Sugar 1kg", 2, "A", 12.5};
+  const JobSteps state = JobOf({sugar}, 25);
   const std::vector<std::string> expected = {kEnq, BuildOpeningFrame(), ItemFrame(sugar),    kEot,
                                              kEnq, BuildOpeningFrame(), BuildTotalFrame(25), kEot};
   EXPECT_EQ(Steps(state, 0, 7), expected);
@@ -53,9 +52,9 @@ TEST(SequenceTest, OneItem) {
 }
 
 TEST(SequenceTest, ThreeItemsInFileOrder) {
-  const std::vector<ReceiptItem> items = {
+  const std::vector<StepItem> items = {
       {"one", 1, "A", 1}, {"two", 2, "B", 2}, {"three", 3, "a", 3}};
-  const JobState state = JobOf(items, 14);
+  const JobSteps state = JobOf(items, 14);
   const std::vector<std::string> expected = {kEnq,
                                              BuildOpeningFrame(),
                                              ItemFrame(items[0]),
@@ -73,7 +72,7 @@ TEST(SequenceTest, ThreeItemsInFileOrder) {
 }
 
 TEST(SequenceTest, EarlierRowWinsWhenRowsCoincide) {
-  JobState state = JobOf({}, 0);
+  JobSteps state = JobOf({}, 0);
   state.iStepCount = 6;  // step 1 is also N - 5
   EXPECT_EQ(GetStepCommand(state, 1), BuildOpeningFrame());
   EXPECT_EQ(GetStepCommand(state, 2), kEnq);  // N - 4
@@ -82,12 +81,12 @@ TEST(SequenceTest, EarlierRowWinsWhenRowsCoincide) {
 
 TEST(SequenceTest, ErrorsPassThrough) {
   // A price too wide for its field.
-  const JobState wide = JobOf({{"x", 1, "A", 1e9}}, 1);
+  const JobSteps wide = JobOf({{"x", 1, "A", 1e9}}, 1);
   EXPECT_THROW(GetStepCommand(wide, 2), FieldRangeError);
   EXPECT_NO_THROW(GetStepCommand(wide, 1));
 
   // A step count that promises more items than were loaded.
-  JobState missing = JobOf({{"x", 1, "A", 1}}, 1);
+  JobSteps missing = JobOf({{"x", 1, "A", 1}}, 1);
   missing.iStepCount = 9;
   EXPECT_THROW(GetStepCommand(missing, 3), std::out_of_range);
 }

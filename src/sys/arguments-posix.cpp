@@ -6,4 +6,6 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 
+void RestoreConsole() {}
+
 }  // namespace zelmo

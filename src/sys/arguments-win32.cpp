@@ -12,6 +12,10 @@
 namespace zelmo {
 namespace {
 
+// The borrowed console's own code pages, 0 while we changed none.
+UINT savedOutputCp = 0;
+UINT savedInputCp = 0;
+
 bool HasStream(DWORD which) {
   const HANDLE handle = GetStdHandle(which);
   return handle && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
@@ -29,12 +33,22 @@ void UseParentConsole() {
   if (!in) std::freopen("CONIN$", "r", stdin);
   if (!out) std::freopen("CONOUT$", "w", stdout);
   if (!err) std::freopen("CONOUT$", "w", stderr);
-  // Our texts are UTF-8; the console shows them as such only when told so.
+  // Our texts are UTF-8; the console shows them as such only when told so. The prompt gets its
+  // own code pages back when we end (RestoreConsole).
+  savedOutputCp = GetConsoleOutputCP();
+  savedInputCp = GetConsoleCP();
   SetConsoleOutputCP(CP_UTF8);
   SetConsoleCP(CP_UTF8);
 }
 
 }  // namespace
+
+void RestoreConsole() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if (savedOutputCp) SetConsoleOutputCP(savedOutputCp);
+  if (savedInputCp) SetConsoleCP(savedInputCp);
+}
 
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   UseParentConsole();

@@ -2,7 +2,9 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <system_error>
 
 #include "sys/ready_wait.h"
 
@@ -23,8 +25,11 @@ class PollWait : public ReadyWait {
     std::vector<pollfd> polled = {{wakeFd_, POLLIN, 0}};
     for (int fd : fds) polled.push_back({fd, POLLIN, 0});
     std::vector<int> ready;
-    if (poll(polled.data(), polled.size(), -1) <= 0)
-      return ready;  // a signal: the caller looks again
+    if (poll(polled.data(), polled.size(), -1) < 0) {
+      if (errno == EINTR) return ready;  // a signal: the caller looks again
+      // Waiting again would fail again at once: the loop would spin instead of sleeping.
+      throw std::system_error(errno, std::generic_category(), "poll");
+    }
     if (polled[0].revents != 0) {
       uint64_t count;
       (void)!read(wakeFd_, &count, sizeof count);
@@ -43,7 +48,7 @@ class PollWait : public ReadyWait {
 
 std::unique_ptr<ReadyWait> ReadyWait::Make() {
   const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wakeFd < 0) return nullptr;
+  if (wakeFd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
   return std::make_unique<PollWait>(wakeFd);
 }
 

@@ -1,4 +1,7 @@
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <system_error>
 
 #include <thread>
 
@@ -38,6 +41,21 @@ TEST(ReadyWait, AWakeBeforeTheWaitIsNotLost) {
   wait->Wake();
   wait->Wake();
   EXPECT_TRUE(wait->Wait({}).empty());
+}
+
+// A wait the system refuses (here: more descriptors than the process may have) is an error, not
+// an empty wake-up that the loop would retry at once for ever.
+TEST(ReadyWait, AWaitTheSystemRefusesThrowsInsteadOfSpinning) {
+  auto wait = ReadyWait::Make();
+  ASSERT_NE(wait, nullptr);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = 8;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  const std::vector<int> many(16, 0);  // poll() takes no more than the limit: EINVAL
+  EXPECT_THROW(wait->Wait(many), std::system_error);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
 }
 
 }  // namespace

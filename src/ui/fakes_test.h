@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -39,6 +40,7 @@ class FakeWindow : public Window {
  public:
   MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) override {
     boxes.push_back({text, style, title});
+    if (whileShown) whileShown(boxes.back());
     if (style != MsgStyle::kQuestion) return MsgAnswer::kOk;
     if (answers.empty()) return MsgAnswer::kYes;
     const MsgAnswer a = answers.front();
@@ -51,10 +53,14 @@ class FakeWindow : public Window {
   void SetLabel(const std::string& caption) override { labels.push_back(caption); }
   void AddEvent(const std::string& line) override { events.push_back(line); }
   void SetPrintEnabled(bool enabled) override { printEnabled = enabled; }
+  bool CloseRequested() const override { return closeRequested; }
 
   std::vector<Box> boxes;
   std::deque<MsgAnswer> answers;
   bool shown = false, hidden = false, unloaded = false, printEnabled = true;
+  bool closeRequested = false;
+  // Called for each box before it is answered: a test can make a close request come meanwhile.
+  std::function<void(const Box&)> whileShown;
   std::vector<std::string> labels, events;
 };
 
@@ -88,7 +94,8 @@ class FakePort : public SerialPort {
   }
   bool PortOpen() const override { return open; }
   void Output(const std::string& wire) override {
-    if (failWriteAt && written.size() == *failWriteAt) throw SerialError(device, "Input/output error");
+    if (failWriteAt && written.size() == *failWriteAt)
+      throw SerialError(device, "Input/output error");
     written.push_back(wire);
   }
   std::string Input() override { return std::exchange(input, std::string()); }

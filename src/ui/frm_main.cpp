@@ -4,6 +4,7 @@
 
 #include "app/checked16.h"
 #include "app/print_job.h"
+#include "app/shutdown.h"
 #include "app/startup.h"
 #include "device/replies.h"
 
@@ -11,21 +12,22 @@ namespace zelmo {
 
 FrmMain::FrmMain(Window& window, ProgramEnd& end, std::filesystem::path folder,
                  const PortFactory& makePort)
-    : window_(window),
-      end_(end),
-      port_(makePort(*this)),
-      bridge_{state_, window_, *port_, end_, std::move(folder)} {}
+    : window_(window), end_(end), port_(makePort(*this)), bridge_{state_,  machine_,
+                                                                  window_, *port_,
+                                                                  end_,    std::move(folder)} {}
 
 WindowHandlers FrmMain::Handlers() {
   return {[this] { Form_Load(); }, [this] { Form_QueryUnload(); }, [this] { btnPrint_Click(); }};
 }
 
 void FrmMain::Form_Load() {
-  Guard([this] { StartUp(bridge_); });
+  Guard([this] {
+    if (StartUp(bridge_)) btnPrintClick(bridge_);
+  });
 }
 
 void FrmMain::Form_QueryUnload() {
-  ShutDown(bridge_, SendingBegun() ? ExitStatus::kCutOff : ExitStatus::kClosedBeforeSend);
+  Finish(bridge_, RunEvent::kCloseRequest);
 }
 
 void FrmMain::btnPrint_Click() {
@@ -47,36 +49,32 @@ void FrmMain::Comm_OnComm(int16_t commEvent) {
 std::string FrmMain::DecodeReply(const std::string& wire) {
   Reply reply = DecodeReplyBytes(wire);
   // Before the job starts a stray ACK must not send anything; it is only logged.
-  if (reply.advance && state_.phase == JobPhase::kSending) {
+  if (reply.advance && machine_.On(RunEvent::kReply).action == Action::kAdvance) {
     state_.iSendPos = Add16(state_.iSendPos, 1);
     Pecati(bridge_, state_.iSendPos);
   }
   return reply.line;
 }
 
-void FrmMain::Comm_OnLineFailure(const std::string& reason) { LineFailure(reason); }
-
-bool FrmMain::SendingBegun() const {
-  return state_.phase == JobPhase::kSending || state_.phase == JobPhase::kSent;
+void FrmMain::Comm_OnLineFailure(const std::string& reason) {
+  Finish(bridge_, RunEvent::kLineFailure, reason);
 }
 
-void FrmMain::LineFailure(const std::string& reason) {
-  if (port_->PortOpen()) port_->SetPortOpen(false);
-  std::string text = "Врската со фискалната каса е прекината.\r\n" + reason;
-  if (SendingBegun()) text += "\r\nПроверете дали сметката е испечатена пред повторно печатење.";
-  window_.MsgBox(text, MsgStyle::kError, "");
-  ShutDown(bridge_, SendingBegun() ? ExitStatus::kCutOff : ExitStatus::kPortFailed);
+void FrmMain::ResourceFailure(const std::string& reason) {
+  Finish(bridge_, RunEvent::kResourceFailure, reason);
 }
 
 void FrmMain::Guard(const std::function<void()>& handler) {
   try {
     handler();
+  } catch (const DismissedByClose&) {
+    Finish(bridge_, RunEvent::kCloseRequest);
+  } catch (const BoxUnavailable& e) {
+    Finish(bridge_, RunEvent::kResourceFailure, e.reason);
   } catch (const SerialError& e) {
-    LineFailure(e.what());
+    Finish(bridge_, RunEvent::kLineFailure, e.what());
   } catch (const std::exception& e) {
-    if (port_->PortOpen()) port_->SetPortOpen(false);
-    window_.MsgBox(e.what(), MsgStyle::kError, "");
-    ShutDown(bridge_, SendingBegun() ? ExitStatus::kCutOff : ExitStatus::kOther);
+    Finish(bridge_, RunEvent::kResourceFailure, e.what());
   }
 }
 

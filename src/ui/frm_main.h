@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/bridge.h"
+#include "app/job_machine.h"
 #include "app/job_state.h"
 #include "device/serial_port.h"
 #include "ui/front_end.h"
@@ -34,15 +35,18 @@ class FrmMain : public CommListener {
   // Log line of a reply; on ACK or EOT of a running job the next command goes out first.
   std::string DecodeReply(const std::string& wire);
 
+  // The program cannot go on (its event loop failed): the run ends as the machine decides.
+  [[noreturn]] void ResourceFailure(const std::string& reason);
+
   const JobState& state() const { return state_; }
+  RunPhase phase() const { return machine_.phase(); }
 
  private:
-  bool SendingBegun() const;
-  [[noreturn]] void LineFailure(const std::string& reason);
   // Runs one event handler; what it lets escape ends the run with the operator told.
   void Guard(const std::function<void()>& handler);
 
   JobState state_;
+  JobMachine machine_;
   Window& window_;
   ProgramEnd& end_;
   std::unique_ptr<SerialPort> port_;

@@ -20,12 +20,12 @@ namespace zelmo {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::ElementsAre;
 using testing::FakePort;
 using testing::FakeWindow;
+using ::testing::HasSubstr;
 using testing::ProgramEnded;
 using testing::RecordingEnd;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 
 constexpr char kACK[] = "\x06";
 constexpr char kEOT[] = "\x04";
@@ -35,7 +35,8 @@ class Run : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = fs::temp_directory_path() /
-              ("zelmo-frm-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+              ("zelmo-frm-" +
+               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder_);
     fs::create_directories(folder_);
@@ -76,7 +77,9 @@ class Run : public ::testing::Test {
     }
     return std::nullopt;
   }
-  std::optional<ExitStatus> Load() { return Do([](FrmMain& f) { f.Form_Load(); }); }
+  std::optional<ExitStatus> Load() {
+    return Do([](FrmMain& f) { f.Form_Load(); });
+  }
   std::optional<ExitStatus> Reply(const std::string& bytes) {
     port_->input = bytes;
     return Do([](FrmMain& f) { f.Comm_OnComm(comEvReceive); });
@@ -222,7 +225,11 @@ TEST_F(Run, AConfigurationThatCannotBeMadeOrReadEndsTheRun) {
   window_.boxes.clear();
   folder_ /= "missing";  // the default file cannot be written into a folder that is not there
   EXPECT_EQ(Load(), ExitStatus::kConfigError);
-  EXPECT_THAT(window_.boxes.back().text, HasSubstr("Zelmocfg.ini"));
+  // The file, then the system's reason for the call that failed (in the system's words).
+  const std::string& text = window_.boxes.back().text;
+  const std::size_t named = text.find("Zelmocfg.ini: ");
+  ASSERT_NE(named, std::string::npos) << text;
+  EXPECT_GT(text.size(), named + 14) << text;
   EXPECT_FALSE(fs::exists(folder_));
 }
 
@@ -252,8 +259,8 @@ TEST_F(Job, EveryAckSendsTheNextCommandUntilTheTableIsUsedUp) {
   EXPECT_EQ(w[7], BuildOpeningFrame());
   EXPECT_EQ(w[8], BuildTotalFrame(25 + 45.5 + 60));
   EXPECT_EQ(w[9], "\x04");
-  EXPECT_THAT(window_.labels,
-              ElementsAre("Ја печатам 1-та сметка", "Ја печатам 2-та сметка", "Ја печатам 3-та сметка"));
+  EXPECT_THAT(window_.labels, ElementsAre("Ја печатам 1-та сметка", "Ја печатам 2-та сметка",
+                                          "Ја печатам 3-та сметка"));
   // The reply that ends the run is not logged.
   EXPECT_EQ(window_.events, std::vector<std::string>(9, "ACK"));
   EXPECT_TRUE(fs::exists(folder_ / kReceiptFileName));  // Clear is not set
@@ -280,9 +287,8 @@ TEST_F(Job, LineEventsAreLoggedWithoutMovingTheJob) {
   Load();
   Reply(kACK);
   for (int16_t e : {1004, 3, 7, 1011, 1006}) Do([e](FrmMain& f) { f.Comm_OnComm(e); });
-  EXPECT_THAT(window_.events,
-              ElementsAre("ACK", "1004 (Framing Error)", "3 (Change in the CTS line.)1",
-                          "1006 (Data Lost.)"));
+  EXPECT_THAT(window_.events, ElementsAre("ACK", "1004 (Framing Error)",
+                                          "3 (Change in the CTS line.)1", "1006 (Data Lost.)"));
   EXPECT_EQ(port_->written.size(), 2u);
 }
 
@@ -302,12 +308,76 @@ TEST_F(Job, OnlyClearOneDeletes) {
   EXPECT_TRUE(fs::exists(folder_ / kReceiptFileName));
 }
 
-TEST_F(Job, AReceiptThatCannotBeDeletedEndsWithItsOwnStatus) {
+TEST_F(Job, AReceiptThatCannotBeDeletedEndsWithItsOwnStatusAndTheOperatorTold) {
   Hidden("Леб;1;A;30\r\n", "Clear=1\r\n");
   Load();
   fs::remove(folder_ / kReceiptFileName);
   EXPECT_EQ(AckAll(), ExitStatus::kNotDeleted);
   EXPECT_THAT(window_.events.back(), HasSubstr("smetka.txt"));
+  ASSERT_FALSE(window_.boxes.empty());
+  EXPECT_THAT(window_.boxes.back().text,
+              HasSubstr("Сметката е испечатена: не печатете ја повторно."));
+  EXPECT_THAT(window_.boxes.back().text, HasSubstr(PathToUtf8(folder_ / kReceiptFileName)));
+  EXPECT_EQ(port_->written.size(), 8u);
+}
+
+// A close request while a question waits takes the question away: the run ends as closed with
+// nothing sent, whatever the question was, and the receipt stays.
+TEST_F(Job, ACloseRequestWhileAQuestionWaitsEndsTheRunAsClosed) {
+  Hidden("Леб;0;A;30\r\n", "Clear=1\r\n");
+  window_.whileShown = [](const testing::Box& box) {
+    if (box.style == MsgStyle::kQuestion) throw DismissedByClose();
+  };
+  EXPECT_EQ(Load(), ExitStatus::kClosedBeforeSend);
+  EXPECT_TRUE(port_->written.empty());
+  EXPECT_FALSE(port_->open);
+  EXPECT_TRUE(fs::exists(folder_ / kReceiptFileName));
+}
+
+// A question that cannot be put to the operator at all (no thread to read the answer, no memory)
+// is neither a Yes nor a No, and not the receipt's fault either: the program's failure, 1.
+TEST_F(Job, AQuestionThatCannotBeAskedEndsAsTheProgramsFailure) {
+  Hidden("Леб;0;A;30\r\n");
+  window_.whileShown = [](const testing::Box& box) {
+    if (box.style == MsgStyle::kQuestion) throw BoxUnavailable{"Resource temporarily unavailable"};
+  };
+  EXPECT_EQ(Load(), ExitStatus::kOther);
+  EXPECT_THAT(window_.boxes.back().text, HasSubstr("Resource temporarily unavailable"));
+  EXPECT_TRUE(port_->written.empty());
+}
+
+// A close request marked while start-up still ran (a signal during it) is taken before the
+// first byte: closed before sending, not cut off.
+TEST_F(Job, ACloseRequestMadeDuringStartUpEndsBeforeTheFirstByte) {
+  Hidden("Леб;1;A;30\r\n");
+  window_.closeRequested = true;
+  EXPECT_EQ(Load(), ExitStatus::kClosedBeforeSend);
+  EXPECT_TRUE(port_->written.empty());
+
+  // Once sending has begun the same request cuts the job off, before the next command.
+  frm_.reset();
+  window_.closeRequested = false;
+  Load();
+  window_.closeRequested = true;
+  EXPECT_EQ(Reply(kACK), ExitStatus::kCutOff);
+  EXPECT_EQ(port_->written.size(), 1u);
+  EXPECT_THAT(window_.boxes.back().text, HasSubstr("Проверете"));
+}
+
+// What the program needs for itself failing (memory, a thread) ends the run with a message: a
+// plain failure before sending, a cut-off after it.
+TEST_F(Job, AResourceFailureEndsWithOneBeforeSendingAndTenAfter) {
+  Hidden("Леб;1;A;30\r\n");
+  EXPECT_EQ(Do([](FrmMain& f) { f.ResourceFailure("Cannot allocate memory"); }),
+            ExitStatus::kOther);
+  EXPECT_THAT(window_.boxes.back().text, HasSubstr("Cannot allocate memory"));
+
+  frm_.reset();
+  Load();
+  EXPECT_EQ(Do([](FrmMain& f) { f.ResourceFailure("Cannot allocate memory"); }),
+            ExitStatus::kCutOff);
+  EXPECT_THAT(window_.boxes.back().text, HasSubstr("Проверете"));
+  EXPECT_TRUE(fs::exists(folder_ / kReceiptFileName));
 }
 
 TEST_F(Job, AReceiptThatFailsToLoadSendsNothingAndStays) {
@@ -369,7 +439,8 @@ TEST_F(Job, AnEmptyReceiptSendsSevenCommands) {
   EXPECT_TRUE(window_.labels.empty());
 }
 
-// --- shown mode, close requests and a failing line ------------------------------------------------
+// --- shown mode, close requests and a failing line
+// ------------------------------------------------
 
 TEST_F(Job, ShownModeWaitsForTheButtonAndIgnoresStrayAcks) {
   Settings("Seriska=1\r\nPrikaziForma=1\r\nDelimiter=;\r\n");

@@ -1,6 +1,7 @@
 // The headless front-end. One queue of tasks and the descriptors it watches are the event loop;
 // standard input is read by a thread of its own, started only when a line is first needed, so a
 // hidden run that asks nothing never touches it.
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -36,20 +38,26 @@ bool IsYes(const std::string& raw) {
          a == "дА" || a == "ДА";
 }
 
-void PrintLines(const std::string& text) {
+void PrintLines(std::FILE* to, const std::string& text) {
   std::size_t start = 0;
   while (start <= text.size()) {
     std::size_t end = text.find("\r\n", start);
     if (end == std::string::npos) end = text.size();
-    std::fprintf(stderr, "%s\n", text.substr(start, end - start).c_str());
+    std::fprintf(to, "%s\n", text.substr(start, end - start).c_str());
     start = end + 2;
   }
 }
 
 class ConsoleFrontEnd : public FrontEnd {
  public:
-  ConsoleFrontEnd() {
-    WatchCloseRequests([this] { Post([this] { handlers_.Form_QueryUnload(); }); });
+  explicit ConsoleFrontEnd(ConsoleIo io) : io_(std::move(io)) {
+    io_.watchCloseRequests([this] { OnCloseRequest(); });
+  }
+
+  // The reader uses this object: it must have seen the end of its input. (The program itself
+  // never gets here with a reader running: every run ends through ProgramEnd.)
+  ~ConsoleFrontEnd() override {
+    if (reader_.joinable()) reader_.join();
   }
 
   void Run(const WindowHandlers& handlers) override {
@@ -75,18 +83,19 @@ class ConsoleFrontEnd : public FrontEnd {
   }
   void Unwatch(int fd) override { watched_.erase(fd); }
 
+  // A question is answered by the next line of input; a close request meanwhile takes it away.
   MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) override {
-    std::fprintf(stderr, "%s\n", title.empty() ? kAppTitle : title.c_str());
-    PrintLines(text);
-    std::fflush(stderr);
+    std::fprintf(io_.err, "%s\n", title.empty() ? kAppTitle : title.c_str());
+    PrintLines(io_.err, text);
+    std::fflush(io_.err);
     if (style != MsgStyle::kQuestion) return MsgAnswer::kOk;
     const std::optional<std::string> line = NextLine();
     return line && IsYes(*line) ? MsgAnswer::kYes : MsgAnswer::kNo;
   }
 
   void Show() override {
-    std::fprintf(stderr, "%s\n", label_.c_str());
-    std::fflush(stderr);
+    std::fprintf(io_.err, "%s\n", label_.c_str());
+    std::fflush(io_.err);
     std::lock_guard<std::mutex> lock(mu_);
     shown_ = true;
     StartReaderLocked();
@@ -96,13 +105,13 @@ class ConsoleFrontEnd : public FrontEnd {
 
   void SetLabel(const std::string& caption) override {
     label_ = caption;
-    std::fprintf(stderr, "%s\n", caption.c_str());
-    std::fflush(stderr);
+    std::fprintf(io_.err, "%s\n", caption.c_str());
+    std::fflush(io_.err);
   }
 
   void AddEvent(const std::string& line) override {
-    std::fprintf(stdout, "%s\n", OneLogLine(line).c_str());
-    std::fflush(stdout);
+    std::fprintf(io_.out, "%s\n", OneLogLine(line).c_str());
+    std::fflush(io_.out);
   }
 
   void SetPrintEnabled(bool enabled) override {
@@ -110,7 +119,20 @@ class ConsoleFrontEnd : public FrontEnd {
     printEnabled_ = enabled;
   }
 
+  bool CloseRequested() const override { return closeRequested_; }
+
  private:
+  // From the watcher's thread: marked at once (a question waiting for input gives up), handled
+  // on the loop in its turn.
+  void OnCloseRequest() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      closeRequested_ = true;
+    }
+    cv_.notify_all();
+    Post([this] { handlers_.Form_QueryUnload(); });
+  }
+
   std::function<void()> NextTask() {
     for (;;) {
       {
@@ -128,7 +150,7 @@ class ConsoleFrontEnd : public FrontEnd {
 
   // Sleeps until a task is posted or a watched descriptor is readable, and runs the callbacks of
   // the readable ones here, on the loop's thread: a reply reaches its handler without a
-  // hand-over between threads.
+  // hand-over between threads. A wait that fails for good throws, and the run ends.
   void WaitForWork() {
     std::vector<int> fds;
     for (const auto& [fd, ready] : watched_) fds.push_back(fd);
@@ -140,11 +162,12 @@ class ConsoleFrontEnd : public FrontEnd {
     }
   }
 
-  // The next line of standard input for a question; nothing at the end of input.
+  // The next line of input for a question; nothing at the end of input.
   std::optional<std::string> NextLine() {
     std::unique_lock<std::mutex> lock(mu_);
     StartReaderLocked();
-    cv_.wait(lock, [this] { return !lines_.empty() || inputEnded_; });
+    cv_.wait(lock, [this] { return !lines_.empty() || inputEnded_ || closeRequested_; });
+    if (closeRequested_) throw DismissedByClose();
     if (lines_.empty()) return std::nullopt;
     std::string line = std::move(lines_.front());
     lines_.pop_front();
@@ -153,16 +176,19 @@ class ConsoleFrontEnd : public FrontEnd {
 
   void StartReaderLocked() {
     if (readerStarted_) return;
+    try {
+      reader_ = std::thread([this] { ReadInput(); });
+    } catch (const std::system_error& e) {
+      throw BoxUnavailable{e.what()};
+    }
     readerStarted_ = true;
-    std::thread([this] { ReadInput(); }).detach();
   }
 
   void ReadInput() {
-    std::string line;
-    while (std::getline(std::cin, line)) {
+    while (std::optional<std::string> line = io_.readLine()) {
       {
         std::lock_guard<std::mutex> lock(mu_);
-        lines_.push_back(line);
+        lines_.push_back(std::move(*line));
       }
       cv_.notify_all();
       Post([this] { OnInput(); });
@@ -190,25 +216,42 @@ class ConsoleFrontEnd : public FrontEnd {
     }
   }
 
+  ConsoleIo io_;
   WindowHandlers handlers_;
   std::string label_ = kReadyText;
-  std::unique_ptr<ReadyWait> wait_ = ReadyWait::Make();  // none: the queue alone is waited on
-  std::map<int, std::function<void()>> watched_;         // the loop's thread only
+  // Nothing: the queue alone is waited on, and the port reads on a thread of its own.
+  std::unique_ptr<ReadyWait> wait_ = ReadyWait::Make();
+  std::map<int, std::function<void()>> watched_;  // the loop's thread only
 
   std::mutex mu_;
   std::condition_variable cv_;
   std::deque<std::function<void()>> tasks_;
   std::deque<std::string> lines_;
+  std::thread reader_;
   bool readerStarted_ = false;
   bool inputEnded_ = false;
   bool shown_ = false;
   bool printEnabled_ = true;
+  std::atomic<bool> closeRequested_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<FrontEnd> MakeConsoleFrontEnd(ProgramEnd&) {
-  return std::make_unique<ConsoleFrontEnd>();
+ConsoleIo StandardConsoleIo() {
+  ConsoleIo io;
+  io.readLine = []() -> std::optional<std::string> {
+    std::string line;
+    if (!std::getline(std::cin, line)) return std::nullopt;
+    return line;
+  };
+  io.out = stdout;
+  io.err = stderr;
+  io.watchCloseRequests = WatchCloseRequests;
+  return io;
+}
+
+std::unique_ptr<FrontEnd> MakeConsoleFrontEnd(ProgramEnd&, ConsoleIo io) {
+  return std::make_unique<ConsoleFrontEnd>(std::move(io));
 }
 
 }  // namespace zelmo

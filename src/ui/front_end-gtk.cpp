@@ -4,6 +4,7 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <atomic>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -49,6 +50,30 @@ MsgAnswer PrintedBox(const std::string& text, MsgStyle style, const std::string&
   return style == MsgStyle::kQuestion ? MsgAnswer::kNo : MsgAnswer::kOk;
 }
 
+// GLib hands a signal to its loop, which takes it only when it turns: a signal that comes while a
+// handler runs (start-up, say) would wait there. Ours sits in front of GLib's and marks the
+// request at once, so that the job sees it before its next command; GLib's then does the rest.
+std::atomic<bool> closeSignalled{false};
+struct sigaction glibHandlers[NSIG];
+
+void OnTerminatingSignal(int sig) {
+  closeSignalled = true;
+  const struct sigaction& glib = glibHandlers[sig];
+  if (glib.sa_flags & SA_SIGINFO) return;  // GLib's handler takes the plain form
+  if (glib.sa_handler != SIG_DFL && glib.sa_handler != SIG_IGN) glib.sa_handler(sig);
+}
+
+void MarkSignalsAtOnce() {
+  closeSignalled = false;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction ours {};
+    ours.sa_handler = OnTerminatingSignal;
+    sigemptyset(&ours.sa_mask);
+    ours.sa_flags = SA_RESTART;
+    sigaction(sig, &ours, &glibHandlers[sig]);
+  }
+}
+
 class GtkFrontEnd : public FrontEnd {
  public:
   GtkFrontEnd() {
@@ -60,6 +85,7 @@ class GtkFrontEnd : public FrontEnd {
     setlocale(LC_CTYPE, "");
     setlocale(LC_MESSAGES, "");
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) g_unix_signal_add(sig, OnCloseSignal, this);
+    MarkSignalsAtOnce();
   }
 
   ~GtkFrontEnd() override {
@@ -85,11 +111,19 @@ class GtkFrontEnd : public FrontEnd {
     ScheduleLocked();
   }
 
+  // A close request while the box waits takes it away (RequestClose): the question has no
+  // answer and the run ends as closed.
   MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) override {
-    if (!ToolkitUp()) return PrintedBox(text, style, title);
+    // Once the program is asked to close no new question waits for anyone; when a signal asked,
+    // nothing may hold it at all and what is left to say goes to standard error. An operator who
+    // closed the window still reads why the run ended.
+    if (CloseRequested() && style == MsgStyle::kQuestion) throw DismissedByClose();
+    if (closeSignalled || !ToolkitUp()) return PrintedBox(text, style, title);
     GtkWindow* parent = nullptr;
     if (widgets_ && gtk_widget_get_visible(widgets_->window)) parent = GTK_WINDOW(widgets_->window);
-    return RunMessageBox(parent, text, style, title);
+    const std::optional<MsgAnswer> answer = RunMessageBox(parent, text, style, title, &openBox_);
+    if (!answer) throw DismissedByClose();
+    return *answer;
   }
 
   void Show() override {
@@ -126,6 +160,8 @@ class GtkFrontEnd : public FrontEnd {
     if (widgets_) gtk_widget_set_sensitive(widgets_->btnPrint, enabled);
   }
 
+  bool CloseRequested() const override { return closeRequested_ || closeSignalled; }
+
  private:
   bool ToolkitUp() {
     if (!toolkitTried_) {
@@ -148,7 +184,7 @@ class GtkFrontEnd : public FrontEnd {
   }
 
   void ScheduleLocked() {
-    if (scheduled_ || tasks_.empty() || failure_) return;
+    if (scheduled_ || tasks_.empty() || failed_) return;
     scheduled_ = true;
     g_idle_add_full(G_PRIORITY_DEFAULT, OnTasks, this, nullptr);
   }
@@ -160,7 +196,7 @@ class GtkFrontEnd : public FrontEnd {
     {
       std::lock_guard<std::mutex> lock(mu_);
       scheduled_ = false;
-      if (busy_ || failure_ || tasks_.empty()) return;
+      if (busy_ || failed_ || tasks_.empty()) return;
       task = std::move(tasks_.front());
       tasks_.pop_front();
     }
@@ -170,6 +206,9 @@ class GtkFrontEnd : public FrontEnd {
     } catch (...) {
       failure_ = std::current_exception();
       if (loop_) g_main_loop_quit(loop_);
+      // Post reads this from other threads: no more tasks are scheduled once a handler failed.
+      std::lock_guard<std::mutex> lock(mu_);
+      failed_ = true;
     }
     busy_ = false;
     std::lock_guard<std::mutex> lock(mu_);
@@ -197,7 +236,11 @@ class GtkFrontEnd : public FrontEnd {
     me->Post([me] { me->handlers_.btnPrint_Click(); });
   }
 
+  // Marked at once, so that the job sends nothing more; a box waiting for the operator is taken
+  // away; the close request itself is handled in its turn.
   void RequestClose() {
+    closeRequested_ = true;
+    if (openBox_) DismissMessageBox(openBox_);
     Post([this] { handlers_.Form_QueryUnload(); });
   }
 
@@ -205,10 +248,13 @@ class GtkFrontEnd : public FrontEnd {
   GMainLoop* loop_ = nullptr;
   bool busy_ = false;  // a handler is running
   std::exception_ptr failure_;
+  std::atomic<bool> closeRequested_ = false;
+  GtkWidget* openBox_ = nullptr;  // the message box a handler waits on
 
   std::mutex mu_;
   std::deque<std::function<void()>> tasks_;
   bool scheduled_ = false;
+  bool failed_ = false;  // a handler let an exception escape (failure_ holds it)
 
   bool toolkitTried_ = false, toolkitUp_ = false;
   std::optional<MainWidgets> widgets_;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -118,6 +119,32 @@ TEST_F(GtkFrontEnd, TasksFromOtherThreadsRunOnTheLoopInTheirOrder) {
   }
 }
 
+// A handler that fails stops the loop while other threads still post: the failure leaves Run, and
+// what was posted after it never runs.
+TEST_F(GtkFrontEnd, AFailingHandlerEndsTheLoopWhileOthersPost) {
+  std::unique_ptr<FrontEnd> ui = UnreachableDesktop();
+  ASSERT_NE(ui, nullptr) << "this build has no GTK front-end";
+  std::atomic<bool> stop = false;
+  std::vector<std::thread> posters;
+  int ranAfter = 0;
+  bool failed = false;
+  const std::string why = RunUntilStopped(*ui, [&] {
+    for (int t = 0; t < 2; ++t) {
+      posters.emplace_back([&] {
+        while (!stop) ui->Post([&] { ++ranAfter; });
+      });
+    }
+    ui->Post([&] {
+      failed = true;
+      throw Stop{"failed"};
+    });
+  });
+  stop = true;
+  for (std::thread& poster : posters) poster.join();
+  EXPECT_EQ(why, "failed");
+  EXPECT_TRUE(failed);
+}
+
 // A message box runs a loop of its own inside the handler that shows it; the port's events must
 // wait until that handler has returned.
 TEST_F(GtkFrontEnd, NoTaskRunsWhileAHandlerWaitsInANestedLoop) {
@@ -140,6 +167,32 @@ TEST_F(GtkFrontEnd, ATerminatingSignalIsACloseRequest) {
   std::unique_ptr<FrontEnd> ui = UnreachableDesktop();
   ASSERT_NE(ui, nullptr) << "this build has no GTK front-end";
   EXPECT_EQ(RunUntilStopped(*ui, [] { raise(SIGTERM); }), "close");
+}
+
+// The request is marked the moment GLib sees the signal, even while a handler still runs, and
+// no new question may hold the program after it; what is left to say is printed.
+TEST_F(GtkFrontEnd, ACloseRequestIsMarkedAtOnceAndNoQuestionWaitsAfterIt) {
+  std::unique_ptr<FrontEnd> ui = UnreachableDesktop();
+  ASSERT_NE(ui, nullptr) << "this build has no GTK front-end";
+  bool marked = false, refused = false;
+  MsgAnswer told = MsgAnswer::kNo;
+  ::testing::internal::CaptureStderr();
+  const std::string why = RunUntilStopped(*ui, [&] {
+    raise(SIGTERM);
+    marked = ui->CloseRequested();  // while this handler still runs
+    try {
+      ui->MsgBox("Да продолжам?", MsgStyle::kQuestion, "");
+    } catch (const DismissedByClose&) {
+      refused = true;
+    }
+    told = ui->MsgBox("Крај.", MsgStyle::kError, "");
+  });
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(why, "close");  // the request itself, once the handler was done
+  EXPECT_TRUE(marked);
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(told, MsgAnswer::kOk);
+  EXPECT_NE(err.find("Zelmo\nКрај.\n"), std::string::npos) << err;
 }
 
 // The display went away after the start: boxes are printed as on the console and a question

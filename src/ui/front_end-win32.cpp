@@ -7,6 +7,7 @@
 // held back until that handler is done, so a reply is never decoded in the middle of a question.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <exception>
@@ -22,6 +23,7 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"ZelmoFrmMain";
 constexpr UINT kRunTask = WM_APP + 1;
+constexpr UINT kCloseRequest = WM_APP + 2;
 constexpr int kIconResource = 1;
 constexpr int kIdPrint = 100;
 constexpr int kIdEvents = 101;
@@ -86,6 +88,10 @@ class Win32FrontEnd : public FrontEnd {
   Win32FrontEnd(HINSTANCE instance, int dpi) : instance_(instance), dpi_(dpi) {}
 
   ~Win32FrontEnd() override {
+    {
+      std::lock_guard lock(mutex_);
+      taskWindow_ = nullptr;
+    }
     if (window_) DestroyWindow(window_);
     if (owner_) DestroyWindow(owner_);
     for (HFONT font : {dialogFont_, infoFont_}) {
@@ -103,6 +109,10 @@ class Win32FrontEnd : public FrontEnd {
                               CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
                               frame.bottom - frame.top, owner_, nullptr, instance_, this);
     if (!owner_ || !window_) return false;
+    {
+      std::lock_guard lock(mutex_);
+      taskWindow_ = window_;
+    }
     CreateFonts();
     // In tab order: btnPrint, ListOfEvents, lblInfo.
     btnPrint_ = CreateControl(L"BUTTON", kPrintButtonText, kBtnPrint, kIdPrint,
@@ -118,7 +128,14 @@ class Win32FrontEnd : public FrontEnd {
 
   void Run(const WindowHandlers& handlers) override {
     handlers_ = handlers;
-    WatchCloseRequests([this] { Post([this] { handlers_.Form_QueryUnload(); }); });
+    // From the console's own thread: marked at once, then handed to the window's thread, where
+    // a box that waits is taken away.
+    WatchCloseRequests([this] {
+      systemClose_ = true;
+      closeRequested_ = true;
+      std::lock_guard lock(mutex_);
+      if (taskWindow_) PostMessageW(taskWindow_, kCloseRequest, 0, 0);
+    });
     Dispatch(handlers_.Form_Load);
     MSG msg;
     while (!failure_ && GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -138,19 +155,32 @@ class Win32FrontEnd : public FrontEnd {
     Wake();
   }
 
+  // A close request while the box waits takes it away: the question has no answer, and the run
+  // ends as closed. Once the program is asked to close no new question waits for anyone; when
+  // the system asks (the console, the end of the session) nothing may hold it at all, and what
+  // is left to say goes to standard error only. An operator who closed the window still reads
+  // why the run ended.
   MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) override {
     const std::string caption = title.empty() ? kAppTitle : title;
     WriteLine(stderr, caption);
     WriteLine(stderr, StreamLines(text));
+    if (closeRequested_ && style == MsgStyle::kQuestion) throw DismissedByClose();
+    if (systemClose_) return MsgAnswer::kOk;
     UINT flags = MessageBoxStyle(style);
     // A hidden window cannot hold the box in front: then the box stands alone, with its own
     // taskbar button, and still keeps the operator from the window.
     const HWND owner = window_ && IsWindowVisible(window_) ? window_ : nullptr;
     if (!owner) flags |= MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST;
     ++depth_;
+    ++boxes_;
     const int answer =
         MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(), flags);
+    --boxes_;
     --depth_;
+    // A question the request came before is not answered, whatever was pressed after it.
+    if (closeRequested_ && (style == MsgStyle::kQuestion || answer == IDCANCEL)) {
+      throw DismissedByClose();
+    }
     if (answer == IDYES) return MsgAnswer::kYes;
     if (answer == IDNO) return MsgAnswer::kNo;
     return MsgAnswer::kOk;
@@ -172,6 +202,10 @@ class Win32FrontEnd : public FrontEnd {
   void Unload() override {
     if (!window_) return;
     const HWND window = window_;
+    {
+      std::lock_guard lock(mutex_);
+      taskWindow_ = nullptr;
+    }
     window_ = nullptr;
     DestroyWindow(window);
   }
@@ -191,6 +225,8 @@ class Win32FrontEnd : public FrontEnd {
   void SetPrintEnabled(bool enabled) override {
     if (btnPrint_ && window_) EnableWindow(btnPrint_, enabled);
   }
+
+  bool CloseRequested() const override { return closeRequested_; }
 
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
@@ -220,13 +256,14 @@ class Win32FrontEnd : public FrontEnd {
         if (btnPrint_) SetFocus(btnPrint_);
         return true;
       case WM_CLOSE:  // the close box, Alt+F4: the request is never cancelled
-        Raise([this] { handlers_.Form_QueryUnload(); });
+      case kCloseRequest:
+        RequestClose();
         return true;
-      case WM_QUERYENDSESSION:
+      case WM_QUERYENDSESSION:  // the session may end; WM_ENDSESSION says whether it does
         result = TRUE;
         return true;
       case WM_ENDSESSION:
-        if (wParam) Raise([this] { handlers_.Form_QueryUnload(); });
+        if (wParam) EndOfSession();
         return true;
       case kRunTask:
         RunOneTask();
@@ -234,6 +271,43 @@ class Win32FrontEnd : public FrontEnd {
       default:
         return false;
     }
+  }
+
+  // On the window's thread: marked, a waiting box taken away (its handler then ends the run as
+  // closed), and the request itself handled now or after that handler.
+  void RequestClose() {
+    closeRequested_ = true;
+    DismissBoxes();
+    Raise([this] { handlers_.Form_QueryUnload(); });
+  }
+
+  // Windows may end the process as soon as this message is answered: the run ends here and now,
+  // even in the middle of a handler that waits in a box. The close request decides the status
+  // from where the job stands.
+  void EndOfSession() {
+    systemClose_ = true;
+    closeRequested_ = true;
+    try {
+      if (handlers_.Form_QueryUnload) handlers_.Form_QueryUnload();
+    } catch (...) {
+      failure_ = std::current_exception();
+      PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+    }
+    DismissBoxes();  // an ending that returned (a test's): the waiting handler unwinds
+  }
+
+  // Message boxes are dialogs of this thread; ending one makes its MessageBoxW return.
+  void DismissBoxes() {
+    if (boxes_ == 0) return;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM) -> BOOL {
+          wchar_t kind[16] = {};
+          GetClassNameW(window, kind, 16);
+          if (lstrcmpW(kind, L"#32770") == 0) EndDialog(window, IDCANCEL);
+          return TRUE;
+        },
+        0);
   }
 
   // A window event: run now, or after the handler that is waiting in a message box.
@@ -276,10 +350,11 @@ class Win32FrontEnd : public FrontEnd {
     Dispatch(task);
   }
 
+  // From any thread: only what the mutex guards is read here.
   void Wake() {
     std::lock_guard lock(mutex_);
-    if (wakePosted_ || tasks_.empty() || !window_) return;
-    wakePosted_ = PostMessageW(window_, kRunTask, 0, 0) != FALSE;
+    if (wakePosted_ || tasks_.empty() || !taskWindow_) return;
+    wakePosted_ = PostMessageW(taskWindow_, kRunTask, 0, 0) != FALSE;
   }
 
   int Pixels(int twips) const { return MulDiv(twips, dpi_, kTwipsPerInch); }
@@ -342,11 +417,15 @@ class Win32FrontEnd : public FrontEnd {
   HFONT infoFont_ = nullptr;
   WindowHandlers handlers_;
   int depth_ = 0;  // handlers running now: 1 in a handler, 2 in a message box of one
+  int boxes_ = 0;  // message boxes waiting for the operator
   std::exception_ptr failure_;
+  std::atomic<bool> closeRequested_ = false;
+  std::atomic<bool> systemClose_ = false;  // the console or the session, not the operator
 
   std::mutex mutex_;
   std::deque<std::function<void()>> tasks_;
   bool wakePosted_ = false;
+  HWND taskWindow_ = nullptr;  // where tasks are posted, from any thread; window_ is ours alone
 };
 
 bool RegisterWindowClass(HINSTANCE instance) {

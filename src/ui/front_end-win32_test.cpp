@@ -312,5 +312,74 @@ TEST_F(Win32FrontEndTest, MessageBoxesHaveTheirButtonsAndHoldBackEverythingElse)
   EXPECT_EQ(order, expected);
 }
 
+// A close request (the close box, the console's Ctrl+C) while a question waits takes the box
+// away: the question has no answer, and the request is handled once the handler is done.
+TEST_F(Win32FrontEndTest, ACloseRequestTakesAWaitingQuestionAway) {
+  const DWORD uiThread = GetCurrentThreadId();
+  bool dismissed = false, seenLastBox = false;
+  WindowHandlers handlers;
+  handlers.Form_Load = [&] {
+    ui_->Show();
+    std::thread operatorThread([&] {
+      if (WaitForMessageBox(uiThread)) PostMessageW(window_, WM_CLOSE, 0, 0);
+    });
+    try {
+      ui_->MsgBox("Да продолжам?", MsgStyle::kQuestion, "");
+    } catch (const DismissedByClose&) {
+      dismissed = true;
+    }
+    operatorThread.join();
+    EXPECT_TRUE(ui_->CloseRequested());
+    // No new question waits for anyone once the program is asked to close; the operator who
+    // closed the window still reads why the run ended.
+    EXPECT_THROW(ui_->MsgBox("Уште едно?", MsgStyle::kQuestion, ""), DismissedByClose);
+    std::thread reader([&] {
+      const HWND box = WaitForMessageBox(uiThread);
+      if (!box) return;
+      seenLastBox = true;
+      PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    });
+    EXPECT_EQ(ui_->MsgBox("Крај.", MsgStyle::kError, ""), MsgAnswer::kOk);
+    reader.join();
+  };
+  EXPECT_EQ(RunToEnd(handlers), ExitStatus::kClosedBeforeSend);
+  EXPECT_TRUE(dismissed);
+  EXPECT_TRUE(seenLastBox);
+}
+
+// Windows may end the process as soon as WM_ENDSESSION is answered: the close request runs at
+// once, even while a handler waits in a box, and the run's end is decided there.
+TEST_F(Win32FrontEndTest, TheEndOfTheSessionEndsTheRunAtOnce) {
+  const DWORD uiThread = GetCurrentThreadId();
+  bool inBox = false, closedInBox = false;
+  LRESULT query = 0;
+  WindowHandlers handlers;
+  handlers.Form_Load = [&] {
+    std::thread session([&] {
+      const HWND box = WaitForMessageBox(uiThread);
+      if (!box) return;
+      query = SendMessageW(window_, WM_QUERYENDSESSION, 0, 0);
+      SendMessageW(window_, WM_ENDSESSION, TRUE, 0);
+      // The test's own end returns, so the box is still there to be answered.
+      if (IsWindow(box)) {
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, IDYES)));
+      }
+    });
+    inBox = true;
+    EXPECT_THROW(ui_->MsgBox("Да продолжам?", MsgStyle::kQuestion, ""), DismissedByClose);
+    inBox = false;
+    session.join();
+  };
+  handlers.Form_QueryUnload = [&] {
+    closedInBox = inBox;
+    end_.End(ExitStatus::kCutOff);
+  };
+  EXPECT_EQ(RunToEnd(handlers), ExitStatus::kCutOff);
+  EXPECT_EQ(query, TRUE);
+  EXPECT_TRUE(closedInBox);
+}
+
 }  // namespace
 }  // namespace zelmo

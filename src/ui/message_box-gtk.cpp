@@ -3,6 +3,9 @@
 namespace zelmo {
 namespace {
 
+// Ours, not one of GTK's: a box taken away by a close request.
+constexpr int kDismissed = 1;
+
 struct Look {
   GtkMessageType type;
   const char* iconName;  // nothing for the plain box
@@ -68,16 +71,23 @@ GtkWidget* MakeDialog(GtkWindow* parent, const std::string& text, MsgStyle style
 
 }  // namespace
 
-MsgAnswer RunMessageBox(GtkWindow* parent, const std::string& text, MsgStyle style,
-                        const std::string& title) {
+std::optional<MsgAnswer> RunMessageBox(GtkWindow* parent, const std::string& text, MsgStyle style,
+                                       const std::string& title, GtkWidget** shown) {
   GtkWidget* dialog = MakeDialog(parent, text, style, title);
+  *shown = dialog;
   int response = GTK_RESPONSE_NONE;
   do {
     response = gtk_dialog_run(GTK_DIALOG(dialog));
   } while (style == MsgStyle::kQuestion && response == GTK_RESPONSE_DELETE_EVENT);
+  *shown = nullptr;
   if (response != GTK_RESPONSE_NONE) gtk_widget_destroy(dialog);
+  if (response == kDismissed) return std::nullopt;
   if (style != MsgStyle::kQuestion) return MsgAnswer::kOk;
   return response == GTK_RESPONSE_YES ? MsgAnswer::kYes : MsgAnswer::kNo;
+}
+
+void DismissMessageBox(GtkWidget* box) {
+  gtk_dialog_response(GTK_DIALOG(box), kDismissed);
 }
 
 }  // namespace zelmo

@@ -207,6 +207,28 @@ test_hidden_question_on_its_own() {
   expect "Return answered Yes: Bread goes out with quantity 1" received "$BREAD_QTY_1"
 }
 
+# A close request while the question waits takes the box away: nothing sent, the receipt kept.
+test_hidden_question_closed() {
+  local how
+  for how in SIGTERM SIGHUP; do
+    echo "== hidden: a waiting question, then $how"
+    setup 0 $'Bread;0;A;30\r\n'
+    start_zelmo
+    local box
+    box=$(find_window "$QUESTION_TITLE")
+    if [[ -z "$box" ]]; then
+      fail "the question appears"
+      show_failure_output
+      continue
+    fi
+    kill "-${how#SIG}" "$ZELMO_PID"
+    wait_zelmo
+    expect "$how during the question ends with status 8 (got $STATUS)" [ "$STATUS" = 8 ]
+    expect "nothing was sent" nothing_sent
+    expect "the receipt stays" grep -q Bread "$DIR/smetka.txt"
+  done
+}
+
 test_hidden_never_opens_the_display() {
   echo "== hidden: no question, no display"
   setup 0 $'Bread;1;A;30\r\n'
@@ -222,6 +244,7 @@ test_shown_window_click_and_question
 test_shown_return_presses_print
 test_shown_close_requests
 test_hidden_question_on_its_own
+test_hidden_question_closed
 test_hidden_never_opens_the_display
 
 if ((failures)); then
