@@ -20,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "e2e_common.h"
 #include "harness.h"
 
 namespace e2e {
@@ -28,13 +29,7 @@ namespace {
 using std::chrono::steady_clock;
 
 constexpr char kENQ = '\x05';
-const std::string kHiddenClear = "Seriska=1\r\nPrikaziForma=0\r\nDelimiter=;\r\nClear=1\r\n";
-const std::string kReceipt = "Bread;1;A;30\r\nMilk;2;B;45.5\r\n";  // nine commands
 constexpr int kJobCommands = 9;
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -263,15 +258,6 @@ Snapshot Take(const fs::path& path) {
     s.bytes.assign(std::istreambuf_iterator<char>(in), {});
   }
   return s;
-}
-
-std::vector<std::string> Names(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 void Sparse(const fs::path& path, std::uintmax_t size) {

@@ -6,16 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "e2e_common.h"
 #include "harness.h"
 
 namespace e2e {
 namespace {
-
-const std::string kHiddenClear = "Seriska=1\r\nPrikaziForma=0\r\nDelimiter=;\r\nClear=1\r\n";
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // A byte below 20h in a name would cut its frame on the line; the receipt is refused before
 // anything is sent, kept, and the operator told which line holds what.

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "e2e_common.h"
 #include "harness.h"
 
 namespace e2e {
@@ -15,8 +16,6 @@ namespace {
 using std::chrono::steady_clock;
 
 const std::string kENQ = "\x05";
-const std::string kHiddenClear = "Seriska=1\r\nPrikaziForma=0\r\nDelimiter=;\r\nClear=1\r\n";
-const std::string kReceipt = "Bread;1;A;30\r\nMilk;2;B;45.5\r\n";
 
 // The register answers the ENQ and the opening frame, then stops the line: the first item frame
 // cannot go out.
