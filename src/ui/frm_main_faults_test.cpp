@@ -9,7 +9,6 @@
 
 #include "app/startup.h"
 #include "device/frames.h"
-#include "device/replies.h"
 #include "ui/fakes_test.h"
 #include "ui/frm_main.h"
 
