@@ -12,7 +12,7 @@ TEST(StreamLines, MakesEachCrLfOneLfAndLeavesEverythingElse) {
       {"", ""},
       {"one line", "one line"},
       {"first\r\nsecond", "first\nsecond"},
-      {"a\r\n\r\nb\r\n", "a\n\nb\n"},               // an empty line and a last break stay
+      {"a\r\n\r\nb\r\n", "a\n\nb\n"},  // an empty line and a last break stay
       {"\r\n", "\n"},
       {"lone\rcr lone\nlf", "lone\rcr lone\nlf"},  // only the pair is a message's line break
       {"\r\r\n\n", "\r\n\n"},
