@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
+
 namespace e2e {
 
 // Hidden, the receipt deleted once the job is sent.
@@ -27,5 +29,20 @@ inline std::vector<std::string> Names(const std::filesystem::path& folder) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+// A hidden job of kReceipt (deleted once sent) against a register with `options`.
+struct HiddenJob {
+  explicit HiddenJob(const std::vector<std::string>& options = {}) : reg(scratch, options) {
+    scratch.Config(reg.device(), kHiddenClear);
+    scratch.Write("smetka.txt", kReceipt);
+  }
+  // The command line of zelmo on the console, in the job's folder.
+  std::vector<std::string> Console() const {
+    return {ZelmoBin(), "--console", "--dir", scratch.dir().string()};
+  }
+
+  Scratch scratch;
+  Register reg;
+};
 
 }  // namespace e2e

@@ -87,28 +87,25 @@ TEST(LineFaults, ALineThatDropsMidJobCutsItOffAndKeepsTheReceipt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Scratch scratch;
-    Register reg(scratch, c.options);
-    scratch.Config(reg.device(), kHiddenClear);
-    scratch.Write("smetka.txt", kReceipt);
-    Process zelmo({ZelmoBin(), "--console", "--dir", scratch.dir().string()});
+    HiddenJob job(c.options);
+    Process zelmo(job.Console());
     if (c.killAfter > 0) {
       ASSERT_TRUE(zelmo.WaitForOutput(Repeat("ACK\n", c.killAfter)));
-      reg.process().Signal(SIGKILL);
+      job.reg.process().Signal(SIGKILL);
     }
     const Finished run = zelmo.Wait(10s);
-    reg.Wait();
+    job.reg.Wait();
     EXPECT_EQ(run.status, c.status) << run.err;
-    const std::string received = reg.Received();
+    const std::string received = job.reg.Received();
     EXPECT_EQ(whole.substr(0, received.size()), received) << "only the job's own bytes, in order";
     if (c.status == 0) {
       EXPECT_EQ(received, whole);
-      EXPECT_FALSE(scratch.Exists("smetka.txt"));
+      EXPECT_FALSE(job.scratch.Exists("smetka.txt"));
       continue;
     }
     EXPECT_TRUE(Has(run.err, "Врската со фискалната каса е прекината.")) << run.err;
     EXPECT_TRUE(Has(run.err, "Проверете дали сметката е испечатена пред повторно печатење."));
-    EXPECT_EQ(scratch.Read("smetka.txt"), kReceipt);
+    EXPECT_EQ(job.scratch.Read("smetka.txt"), kReceipt);
   }
 }
 
@@ -134,18 +131,15 @@ TEST(LineFaults, RepliesOtherThanAckHoldTheJobWithOneLogLineEach) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Scratch scratch;
-    Register reg(scratch, c.options);
-    scratch.Config(reg.device(), kHiddenClear);
-    scratch.Write("smetka.txt", kReceipt);
-    Process zelmo({ZelmoBin(), "--console", "--dir", scratch.dir().string()});
+    HiddenJob job(c.options);
+    Process zelmo(job.Console());
     ASSERT_TRUE(zelmo.WaitForOutput("\n"));
     EXPECT_FALSE(zelmo.WaitForOutput("never", 300ms));  // still waiting
     zelmo.Signal(SIGTERM);
     const Finished run = zelmo.Wait();
     EXPECT_EQ(run.status, 10) << run.err;
-    EXPECT_EQ(StopRegister(reg), std::string(1, kENQ));
-    EXPECT_EQ(scratch.Read("smetka.txt"), kReceipt);
+    EXPECT_EQ(StopRegister(job.reg), std::string(1, kENQ));
+    EXPECT_EQ(job.scratch.Read("smetka.txt"), kReceipt);
 
     const std::vector<std::string> lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 1u) << run.out;

@@ -19,13 +19,8 @@ const std::string kENQ = "\x05";
 
 // The register answers the ENQ and the opening frame, then stops the line: the first item frame
 // cannot go out.
-struct StoppedJob {
-  StoppedJob() : reg(scratch, {"--stop-after", "2"}) {
-    scratch.Config(reg.device(), kHiddenClear);
-    scratch.Write("smetka.txt", kReceipt);
-  }
-  Scratch scratch;
-  Register reg;
+struct StoppedJob : HiddenJob {
+  StoppedJob() : HiddenJob({"--stop-after", "2"}) {}
 };
 
 std::string OpeningFrameOf(const std::string& received) {
@@ -34,7 +29,7 @@ std::string OpeningFrameOf(const std::string& received) {
 
 TEST(StuckLine, ACloseRequestIsTakenAtOnceWhileAWriteWaits) {
   StoppedJob job;
-  Process zelmo({ZelmoBin(), "--console", "--dir", job.scratch.dir().string()});
+  Process zelmo(job.Console());
   ASSERT_TRUE(zelmo.WaitForOutput("ACK\nACK\n")) << "the ENQ and the opening frame answered";
   std::this_thread::sleep_for(300ms);  // the item frame is waiting for the line now
   const auto asked = steady_clock::now();
