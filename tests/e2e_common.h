@@ -30,11 +30,13 @@ inline std::vector<std::string> Names(const std::filesystem::path& folder) {
   return names;
 }
 
-// A hidden job of kReceipt (deleted once sent) against a register with `options`.
+// A hidden job of `receipt` (deleted once sent) against a register with `options`.
 struct HiddenJob {
-  explicit HiddenJob(const std::vector<std::string>& options = {}) : reg(scratch, options) {
+  explicit HiddenJob(const std::vector<std::string>& options = {},
+                     const std::string& receipt = kReceipt)
+      : reg(scratch, options) {
     scratch.Config(reg.device(), kHiddenClear);
-    scratch.Write("smetka.txt", kReceipt);
+    scratch.Write("smetka.txt", receipt);
   }
   // The command line of zelmo on the console, in the job's folder.
   std::vector<std::string> Console() const {

@@ -47,14 +47,11 @@ std::string Repeat(const std::string& text, int times) {
 // What the register receives for `receipt` when nothing goes wrong: the yardstick for a job that
 // was cut off (a prefix of it) or that had to share its port (all of it, once).
 std::string WholeJob(const std::string& receipt) {
-  Scratch scratch;
-  Register reg(scratch);
-  scratch.Config(reg.device(), kHiddenClear);
-  scratch.Write("smetka.txt", receipt);
-  const Finished run = RunZelmo(scratch);
-  reg.Wait();
+  HiddenJob job({}, receipt);
+  const Finished run = RunZelmo(job.scratch);
+  job.reg.Wait();
   EXPECT_EQ(run.status, 0) << run.err;
-  return reg.Received();
+  return job.reg.Received();
 }
 
 // Lets the register end and gives back what it received.

@@ -56,15 +56,12 @@ TEST(ReceiptBytes, EveryByteFromSpaceUpGoesIntoTheFrames) {
     names.push_back(bytes.substr(at, 18));
     receipt += names.back() + ";1;A;1\r\n";
   }
-  Scratch scratch;
-  Register reg(scratch);
-  scratch.Config(reg.device(), kHiddenClear);
-  scratch.Write("smetka.txt", receipt);
+  HiddenJob job({}, receipt);
 
-  const Finished run = RunZelmo(scratch);
-  reg.Wait();
+  const Finished run = RunZelmo(job.scratch);
+  job.reg.Wait();
   EXPECT_EQ(run.status, 0) << run.err;
-  const std::string received = reg.Received();
+  const std::string received = job.reg.Received();
   for (const std::string& name : names) {
     EXPECT_TRUE(Has(received,
                     "\x02"
@@ -72,7 +69,7 @@ TEST(ReceiptBytes, EveryByteFromSpaceUpGoesIntoTheFrames) {
                         name))
         << name;
   }
-  EXPECT_FALSE(scratch.Exists("smetka.txt"));
+  EXPECT_FALSE(job.scratch.Exists("smetka.txt"));
 }
 
 // UTF-16 LE with its byte order mark, as Notepad saves "Unicode".
