@@ -42,9 +42,12 @@ function(zelmo_describe_version)
         set(full "${number}${suffix}")
       endif()
     endif()
-    # A commit or a checkout moves HEAD: configure again so that the suffix follows. Only the
-    # program's main file and its resources depend on the text.
-    foreach(ref HEAD packed-refs)
+    # A commit or a checkout moves HEAD, or the branch HEAD names: configure again so that the
+    # suffix follows. Only the program's main file and its resources depend on the text.
+    execute_process(COMMAND ${GIT_EXECUTABLE} symbolic-ref -q HEAD
+                    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE branch
+                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    foreach(ref HEAD packed-refs ${branch})
       execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --git-path ${ref}
                       WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE path
                       OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
@@ -54,19 +57,6 @@ function(zelmo_describe_version)
                      "${path}")
       endif()
     endforeach()
-    execute_process(COMMAND ${GIT_EXECUTABLE} symbolic-ref -q HEAD
-                    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE branch
-                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    if(branch)
-      execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --git-path ${branch}
-                      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE path
-                      OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-      get_filename_component(path "${path}" ABSOLUTE BASE_DIR ${PROJECT_SOURCE_DIR})
-      if(EXISTS "${path}" AND NOT IS_DIRECTORY "${path}")
-        set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-                     "${path}")
-      endif()
-    endif()
   endif()
   if(DEFINED CACHE{ZELMO_VERSION_FULL})
     set(full $CACHE{ZELMO_VERSION_FULL})

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "e2e_common.h"
 #include "harness.h"
 
 namespace e2e {
@@ -28,13 +29,7 @@ namespace {
 using std::chrono::steady_clock;
 
 constexpr char kENQ = '\x05';
-const std::string kHiddenClear = "Seriska=1\r\nPrikaziForma=0\r\nDelimiter=;\r\nClear=1\r\n";
-const std::string kReceipt = "Bread;1;A;30\r\nMilk;2;B;45.5\r\n";  // nine commands
 constexpr int kJobCommands = 9;
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -52,14 +47,11 @@ std::string Repeat(const std::string& text, int times) {
 // What the register receives for `receipt` when nothing goes wrong: the yardstick for a job that
 // was cut off (a prefix of it) or that had to share its port (all of it, once).
 std::string WholeJob(const std::string& receipt) {
-  Scratch scratch;
-  Register reg(scratch);
-  scratch.Config(reg.device(), kHiddenClear);
-  scratch.Write("smetka.txt", receipt);
-  const Finished run = RunZelmo(scratch);
-  reg.Wait();
+  HiddenJob job({}, receipt);
+  const Finished run = RunZelmo(job.scratch);
+  job.reg.Wait();
   EXPECT_EQ(run.status, 0) << run.err;
-  return reg.Received();
+  return job.reg.Received();
 }
 
 // Lets the register end and gives back what it received.
@@ -92,28 +84,25 @@ TEST(LineFaults, ALineThatDropsMidJobCutsItOffAndKeepsTheReceipt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Scratch scratch;
-    Register reg(scratch, c.options);
-    scratch.Config(reg.device(), kHiddenClear);
-    scratch.Write("smetka.txt", kReceipt);
-    Process zelmo({ZelmoBin(), "--console", "--dir", scratch.dir().string()});
+    HiddenJob job(c.options);
+    Process zelmo(job.Console());
     if (c.killAfter > 0) {
       ASSERT_TRUE(zelmo.WaitForOutput(Repeat("ACK\n", c.killAfter)));
-      reg.process().Signal(SIGKILL);
+      job.reg.process().Signal(SIGKILL);
     }
     const Finished run = zelmo.Wait(10s);
-    reg.Wait();
+    job.reg.Wait();
     EXPECT_EQ(run.status, c.status) << run.err;
-    const std::string received = reg.Received();
+    const std::string received = job.reg.Received();
     EXPECT_EQ(whole.substr(0, received.size()), received) << "only the job's own bytes, in order";
     if (c.status == 0) {
       EXPECT_EQ(received, whole);
-      EXPECT_FALSE(scratch.Exists("smetka.txt"));
+      EXPECT_FALSE(job.scratch.Exists("smetka.txt"));
       continue;
     }
     EXPECT_TRUE(Has(run.err, "Врската со фискалната каса е прекината.")) << run.err;
     EXPECT_TRUE(Has(run.err, "Проверете дали сметката е испечатена пред повторно печатење."));
-    EXPECT_EQ(scratch.Read("smetka.txt"), kReceipt);
+    EXPECT_EQ(job.scratch.Read("smetka.txt"), kReceipt);
   }
 }
 
@@ -139,18 +128,15 @@ TEST(LineFaults, RepliesOtherThanAckHoldTheJobWithOneLogLineEach) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Scratch scratch;
-    Register reg(scratch, c.options);
-    scratch.Config(reg.device(), kHiddenClear);
-    scratch.Write("smetka.txt", kReceipt);
-    Process zelmo({ZelmoBin(), "--console", "--dir", scratch.dir().string()});
+    HiddenJob job(c.options);
+    Process zelmo(job.Console());
     ASSERT_TRUE(zelmo.WaitForOutput("\n"));
     EXPECT_FALSE(zelmo.WaitForOutput("never", 300ms));  // still waiting
     zelmo.Signal(SIGTERM);
     const Finished run = zelmo.Wait();
     EXPECT_EQ(run.status, 10) << run.err;
-    EXPECT_EQ(StopRegister(reg), std::string(1, kENQ));
-    EXPECT_EQ(scratch.Read("smetka.txt"), kReceipt);
+    EXPECT_EQ(StopRegister(job.reg), std::string(1, kENQ));
+    EXPECT_EQ(job.scratch.Read("smetka.txt"), kReceipt);
 
     const std::vector<std::string> lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 1u) << run.out;
@@ -263,15 +249,6 @@ Snapshot Take(const fs::path& path) {
     s.bytes.assign(std::istreambuf_iterator<char>(in), {});
   }
   return s;
-}
-
-std::vector<std::string> Names(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 void Sparse(const fs::path& path, std::uintmax_t size) {

@@ -6,16 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "e2e_common.h"
 #include "harness.h"
 
 namespace e2e {
 namespace {
-
-const std::string kHiddenClear = "Seriska=1\r\nPrikaziForma=0\r\nDelimiter=;\r\nClear=1\r\n";
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // A byte below 20h in a name would cut its frame on the line; the receipt is refused before
 // anything is sent, kept, and the operator told which line holds what.
@@ -61,15 +56,12 @@ TEST(ReceiptBytes, EveryByteFromSpaceUpGoesIntoTheFrames) {
     names.push_back(bytes.substr(at, 18));
     receipt += names.back() + ";1;A;1\r\n";
   }
-  Scratch scratch;
-  Register reg(scratch);
-  scratch.Config(reg.device(), kHiddenClear);
-  scratch.Write("smetka.txt", receipt);
+  HiddenJob job({}, receipt);
 
-  const Finished run = RunZelmo(scratch);
-  reg.Wait();
+  const Finished run = RunZelmo(job.scratch);
+  job.reg.Wait();
   EXPECT_EQ(run.status, 0) << run.err;
-  const std::string received = reg.Received();
+  const std::string received = job.reg.Received();
   for (const std::string& name : names) {
     EXPECT_TRUE(Has(received,
                     "\x02"
@@ -77,7 +69,7 @@ TEST(ReceiptBytes, EveryByteFromSpaceUpGoesIntoTheFrames) {
                         name))
         << name;
   }
-  EXPECT_FALSE(scratch.Exists("smetka.txt"));
+  EXPECT_FALSE(job.scratch.Exists("smetka.txt"));
 }
 
 // UTF-16 LE with its byte order mark, as Notepad saves "Unicode".

@@ -17,35 +17,21 @@
 #include <sstream>
 #include <thread>
 
+#include "e2e_common.h"
 #include "harness.h"
 
 namespace e2e {
 namespace {
 
-const std::string kReceipt = "Bread;1;A;30\r\nMilk;2;B;45.5\r\n";
 const std::string kQuestionReceipt = "Bread;0;A;30\r\n";  // asks for the missing quantity
-const std::string kHiddenClear = "Seriska=1\r\nPrikaziForma=0\r\nDelimiter=;\r\nClear=1\r\n";
 const std::string kDefaultIni = "[Parametri]\r\nSeriska=1\r\nPrikaziForma=1\r\nDelimiter=;\r\n";
 constexpr std::size_t kWholeJobBytes = 1 + 45 + 69 + 69 + 1 + 1 + 45 + 69 + 1;
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-std::vector<std::string> Names(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // strace's lines for the faults it injected.

@@ -5,14 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "e2e_common.h"
 #include "harness.h"
 
 namespace e2e {
 namespace {
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 TEST(StartUp, AFirstRunWritesTheDefaultConfigurationByteForByte) {
   Scratch scratch;

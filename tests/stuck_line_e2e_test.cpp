@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "e2e_common.h"
 #include "harness.h"
 
 namespace e2e {
@@ -15,18 +16,11 @@ namespace {
 using std::chrono::steady_clock;
 
 const std::string kENQ = "\x05";
-const std::string kHiddenClear = "Seriska=1\r\nPrikaziForma=0\r\nDelimiter=;\r\nClear=1\r\n";
-const std::string kReceipt = "Bread;1;A;30\r\nMilk;2;B;45.5\r\n";
 
 // The register answers the ENQ and the opening frame, then stops the line: the first item frame
 // cannot go out.
-struct StoppedJob {
-  StoppedJob() : reg(scratch, {"--stop-after", "2"}) {
-    scratch.Config(reg.device(), kHiddenClear);
-    scratch.Write("smetka.txt", kReceipt);
-  }
-  Scratch scratch;
-  Register reg;
+struct StoppedJob : HiddenJob {
+  StoppedJob() : HiddenJob({"--stop-after", "2"}) {}
 };
 
 std::string OpeningFrameOf(const std::string& received) {
@@ -35,7 +29,7 @@ std::string OpeningFrameOf(const std::string& received) {
 
 TEST(StuckLine, ACloseRequestIsTakenAtOnceWhileAWriteWaits) {
   StoppedJob job;
-  Process zelmo({ZelmoBin(), "--console", "--dir", job.scratch.dir().string()});
+  Process zelmo(job.Console());
   ASSERT_TRUE(zelmo.WaitForOutput("ACK\nACK\n")) << "the ENQ and the opening frame answered";
   std::this_thread::sleep_for(300ms);  // the item frame is waiting for the line now
   const auto asked = steady_clock::now();

@@ -2,6 +2,7 @@
 // register, and the port opens the slave end by its path as it would a serial device.
 #include "device/serial_port-linux.h"
 #include "device/serial_port.h"
+#include "device/serial_test.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -26,58 +27,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The front-end's loop, run by the test on its own thread.
-class TestLoop : public EventLoop {
- public:
-  void Post(std::function<void()> task) override {
-    std::lock_guard lock(mutex_);
-    tasks_.push_back(std::move(task));
-    ready_.notify_all();
-  }
-
-  // Runs posted tasks until `done` holds or `timeout` passes; returns whether `done` held.
-  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 3s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-      std::unique_lock lock(mutex_);
-      if (!ready_.wait_until(lock, deadline, [this] { return !tasks_.empty(); })) return done();
-      auto task = std::move(tasks_.front());
-      tasks_.pop_front();
-      lock.unlock();
-      task();
-    }
-    return true;
-  }
-
-  void RunFor(std::chrono::milliseconds period) {
-    RunUntil([] { return false; }, period);
-  }
-
-  bool WaitForPending(std::chrono::milliseconds timeout = 3s) {
-    std::unique_lock lock(mutex_);
-    return ready_.wait_for(lock, timeout, [this] { return !tasks_.empty(); });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::function<void()>> tasks_;
-};
-
-// Takes the input on every receive event, as the reply handling does.
-class RecordingListener : public CommListener {
- public:
-  void Comm_OnComm(int16_t event) override {
-    events.push_back(event);
-    if (event == comEvReceive && port != nullptr) received += port->Input();
-  }
-  void Comm_OnLineFailure(const std::string& reason) override { failures.push_back(reason); }
-
-  SerialPort* port = nullptr;
-  std::vector<int16_t> events;
-  std::string received;
-  std::vector<std::string> failures;
-};
+using testing::Configure;
+using testing::RecordingListener;
+using testing::TestLoop;
 
 class PseudoTerminal {
  public:
@@ -153,20 +105,12 @@ class SerialPortTest : public ::testing::Test {
     Configure(*port_, pty_.slavePath());
   }
 
-  static void Configure(SerialPort& port, const std::string& device) {
-    port.SetCommPort(1, device);
-    port.SetSettings("9600,N,8,1");
-    port.SetRTSEnable(true);
-    port.SetDTREnable(true);
-    port.SetHandshaking(kHandshakeRtsCts);
-  }
-
   bool ReceivedAtLeast(size_t count) {
     return loop_.RunUntil([&] { return listener_.received.size() >= count; });
   }
 
   PseudoTerminal pty_;
-  TestLoop loop_;
+  TestLoop loop_{3s};
   RecordingListener listener_;
   std::unique_ptr<SerialPort> port_;
 };

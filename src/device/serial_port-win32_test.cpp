@@ -21,6 +21,7 @@
 
 #include "device/serial_lock-win32.h"
 #include "device/serial_port.h"
+#include "device/serial_test.h"
 #include "sys/wide-win32.h"
 
 namespace zelmo {
@@ -31,67 +32,14 @@ using namespace std::chrono_literals;
 constexpr char kENQ = '\x05';
 constexpr char kACK = '\x06';
 
-// The front-end's loop, run by the test on its own thread.
-class TestLoop : public EventLoop {
- public:
-  void Post(std::function<void()> task) override {
-    std::lock_guard lock(mutex_);
-    tasks_.push_back(std::move(task));
-    ready_.notify_all();
-  }
-
-  // Runs posted tasks until `done` holds or `timeout` passes; returns whether `done` held.
-  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-      std::unique_lock lock(mutex_);
-      if (!ready_.wait_until(lock, deadline, [this] { return !tasks_.empty(); })) return done();
-      auto task = std::move(tasks_.front());
-      tasks_.pop_front();
-      lock.unlock();
-      task();
-    }
-    return true;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::function<void()>> tasks_;
-};
-
-// Takes the input on every receive event, as the reply handling does, and notes the thread.
-class RecordingListener : public CommListener {
- public:
-  void Comm_OnComm(int16_t event) override {
-    events.push_back(event);
-    threads.push_back(std::this_thread::get_id());
-    if (event == comEvReceive && port) received += port->Input();
-  }
-  void Comm_OnLineFailure(const std::string& reason) override {
-    failures.push_back(reason);
-    threads.push_back(std::this_thread::get_id());
-  }
-
-  SerialPort* port = nullptr;
-  std::vector<int16_t> events;
-  std::vector<std::thread::id> threads;
-  std::string received;
-  std::vector<std::string> failures;
-};
+using testing::RecordingListener;
+using testing::TestLoop;
 
 class Win32SerialPortTest : public ::testing::Test {
  protected:
   void SetUp() override { listener_.port = port_.get(); }
 
-  // Sets the port up as start-up does.
-  void Configure(const std::string& device) {
-    port_->SetCommPort(1, device);
-    port_->SetSettings("9600,N,8,1");
-    port_->SetRTSEnable(true);
-    port_->SetDTREnable(true);
-    port_->SetHandshaking(kHandshakeRtsCts);
-  }
+  void Configure(const std::string& device) { testing::Configure(*port_, device); }
 
   SerialError OpenFails(const std::string& device) {
     Configure(device);
@@ -105,7 +53,7 @@ class Win32SerialPortTest : public ::testing::Test {
     return SerialError("", "");
   }
 
-  TestLoop loop_;
+  TestLoop loop_{5s};
   RecordingListener listener_;
   std::unique_ptr<SerialPort> port_ = MakeSerialPort(loop_, listener_);
 };
@@ -209,7 +157,7 @@ TEST_F(Win32SerialPortTest, RepliesArriveAsReceiveEventsOnTheLoopsThread) {
   port_->Output(std::string(1, kENQ));
   port_->SetPortOpen(false);
   EXPECT_FALSE(port_->PortOpen());
-  loop_.RunUntil([] { return false; }, 300ms);
+  loop_.RunFor(300ms);
   EXPECT_EQ(listener_.events.size(), 1u);
 }
 
@@ -227,7 +175,7 @@ TEST_F(Win32SerialPortTest, LineThatHangsUpIsReportedOnce) {
     // The drop may already show on the write; the reader reports it all the same.
   }
   ASSERT_TRUE(loop_.RunUntil([&] { return !listener_.failures.empty(); }));
-  loop_.RunUntil([] { return false; }, 300ms);
+  loop_.RunFor(300ms);
   ASSERT_EQ(listener_.failures.size(), 1u);
   EXPECT_FALSE(listener_.failures[0].empty());
   for (auto id : listener_.threads) EXPECT_EQ(id, std::this_thread::get_id());

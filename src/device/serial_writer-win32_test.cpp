@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "device/serial_test.h"
 #include "sys/wide-win32.h"
 
 namespace zelmo {
@@ -21,31 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class QueueLoop : public EventLoop {
- public:
-  void Post(std::function<void()> task) override {
-    std::lock_guard lock(mutex_);
-    tasks_.push_back(std::move(task));
-    ready_.notify_all();
-  }
-  // Runs posted tasks for `period`.
-  void RunFor(std::chrono::milliseconds period) {
-    const auto deadline = std::chrono::steady_clock::now() + period;
-    for (;;) {
-      std::unique_lock lock(mutex_);
-      if (!ready_.wait_until(lock, deadline, [this] { return !tasks_.empty(); })) return;
-      auto task = std::move(tasks_.front());
-      tasks_.pop_front();
-      lock.unlock();
-      task();
-    }
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::function<void()>> tasks_;
-};
+using testing::TestLoop;
 
 class FailureListener : public CommListener {
  public:
@@ -119,7 +96,7 @@ class SerialWriterTest : public ::testing::Test {
     return written.wait_for(20s) == std::future_status::ready;
   }
 
-  QueueLoop loop_;
+  TestLoop loop_{5s};  // only run for set periods
   FailureListener listener_;
   std::shared_ptr<SerialChannel> channel_ = std::make_shared<SerialChannel>(loop_, listener_);
   HeldLine line_;

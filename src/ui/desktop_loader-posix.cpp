@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "sys/display.h"
 #include "sys/executable.h"
 #include "ui/front_end.h"
 
@@ -14,14 +15,6 @@ namespace {
 
 constexpr const char* kModule = "zelmo-gtk.so";
 constexpr const char* kEntry = "ZelmoMakeGtkFrontEnd";
-
-bool HasDisplay() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return true;
-  }
-  return false;
-}
 
 // Beside the program in a build folder, under lib/zelmo once installed; empty in a build that
 // has no desktop front-end.
@@ -37,7 +30,7 @@ std::filesystem::path FindModule() {
 }  // namespace
 
 std::unique_ptr<FrontEnd> MakeDesktopFrontEnd(ProgramEnd&) {
-  if (!HasDisplay()) return nullptr;
+  if (DisplayName().empty()) return nullptr;
   const std::filesystem::path module = FindModule();
   if (module.empty()) {
     // A desktop build without its module is a broken installation: say so, then go headless.

@@ -30,6 +30,16 @@ class RecordingEnd : public ProgramEnd {
   std::optional<ExitStatus> ended;
 };
 
+// Runs one step of the program (a handler, say); the status the program ended with, if it ended.
+inline std::optional<ExitStatus> StatusOf(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const ProgramEnded& e) {
+    return e.status;
+  }
+  return std::nullopt;
+}
+
 struct Box {
   std::string text;
   MsgStyle style;

@@ -24,7 +24,6 @@ using ::testing::ElementsAre;
 using testing::FakePort;
 using testing::FakeWindow;
 using ::testing::HasSubstr;
-using testing::ProgramEnded;
 using testing::RecordingEnd;
 
 constexpr char kACK[] = "\x06";
@@ -70,12 +69,7 @@ class Run : public ::testing::Test {
 
   // Runs one handler; the status the program ended with, if it ended.
   std::optional<ExitStatus> Do(const std::function<void(FrmMain&)>& handler) {
-    try {
-      handler(Frm());
-    } catch (const ProgramEnded& e) {
-      return e.status;
-    }
-    return std::nullopt;
+    return testing::StatusOf([&] { handler(Frm()); });
   }
   std::optional<ExitStatus> Load() {
     return Do([](FrmMain& f) { f.Form_Load(); });

@@ -16,6 +16,7 @@
 
 #include "device/replies.h"
 #include "sys/ready_wait.h"
+#include "text/line_breaks.h"
 #include "ui/close_requests.h"
 #include "ui/front_end.h"
 
@@ -39,13 +40,7 @@ bool IsYes(const std::string& raw) {
 }
 
 void PrintLines(std::FILE* to, const std::string& text) {
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    std::fprintf(to, "%s\n", text.substr(start, end - start).c_str());
-    start = end + 2;
-  }
+  std::fprintf(to, "%s\n", StreamLines(text).c_str());
 }
 
 class ConsoleFrontEnd : public FrontEnd {

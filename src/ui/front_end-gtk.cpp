@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "device/replies.h"
+#include "sys/display.h"
+#include "text/line_breaks.h"
 #include "ui/front_end.h"
 #include "ui/main_window-gtk.h"
 #include "ui/message_box-gtk.h"
@@ -27,24 +29,10 @@ namespace {
 
 constexpr const char* kNoDisplayText = "Прозорецот не може да се прикаже: нема врска со екранот ";
 
-std::string DisplayName() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return value;
-  }
-  return {};
-}
-
 // The console's way of showing a box, for a desktop that went away: lines on standard error,
 // and a question nobody can see is answered No.
 MsgAnswer PrintedBox(const std::string& text, MsgStyle style, const std::string& title) {
-  std::string lines = (title.empty() ? kAppTitle : title) + "\n";
-  for (std::size_t start = 0;;) {
-    const std::size_t end = text.find("\r\n", start);
-    lines += text.substr(start, end - start) + "\n";
-    if (end == std::string::npos) break;
-    start = end + 2;
-  }
+  const std::string lines = (title.empty() ? kAppTitle : title) + "\n" + StreamLines(text) + "\n";
   std::fputs(lines.c_str(), stderr);
   std::fflush(stderr);
   return style == MsgStyle::kQuestion ? MsgAnswer::kNo : MsgAnswer::kOk;

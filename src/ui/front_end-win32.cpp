@@ -15,6 +15,7 @@
 
 #include "device/replies.h"
 #include "sys/wide-win32.h"
+#include "text/line_breaks.h"
 #include "ui/close_requests.h"
 #include "ui/front_end.h"
 
@@ -72,15 +73,6 @@ void WriteLine(FILE* stream, const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stream);
   std::fputc('\n', stream);
   std::fflush(stream);
-}
-
-// Message texts break their lines with "\r\n"; a stream in text mode makes its own of "\n".
-std::string StreamLines(const std::string& text) {
-  std::string lines;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text.compare(i, 2, "\r\n") != 0) lines += text[i];
-  }
-  return lines;
 }
 
 class Win32FrontEnd : public FrontEnd {

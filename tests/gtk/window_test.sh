@@ -105,18 +105,23 @@ show_failure_output() {
   cat "$DIR/zelmo.err"
 }
 
+# The window titled $1 (at most 15 s) in WINDOW; without it, the failure WHAT ($2) is counted and
+# shown with zelmo's standard error, and the status is 1.
+await_window() {  # await_window TITLE WHAT
+  WINDOW=$(find_window "$1")
+  [[ -n "$WINDOW" ]] && return 0
+  fail "$2"
+  show_failure_output
+  return 1
+}
+
 test_shown_window_click_and_question() {
   echo "== shown: the window, the button, a question answered with Return"
   setup 1 $'Bread;0;A;30\r\n'
   start_zelmo
-  local win
-  win=$(find_window "$MAIN_TITLE")
-  if [[ -z "$win" ]]; then
-    fail "the window titled Зелмо appears"
-    show_failure_output
-    return
-  fi
+  await_window "$MAIN_TITLE" "the window titled Зелмо appears" || return
   ok "the window titled Зелмо appears"
+  local win=$WINDOW
   local info width height x y screen_w screen_h
   info=$(xwininfo -id "$win")
   width=$(awk '/Width:/ {print $2}' <<<"$info")
@@ -134,14 +139,9 @@ test_shown_window_click_and_question() {
   expect "nothing is sent before the button is pressed" nothing_sent
   # The button's centre: left 191 + 75 / 2, top 35 + 23 / 2.
   xdotool mousemove --window "$win" 228 46 click 1
-  local box
-  box=$(find_window "$QUESTION_TITLE")
-  if [[ -z "$box" ]]; then
-    fail "the click brings the quantity question"
-    show_failure_output
-    return
-  fi
+  await_window "$QUESTION_TITLE" "the click brings the quantity question" || return
   ok "the click brings the quantity question"
+  local box=$WINDOW
   expect "nothing is sent while the question is open" nothing_sent
   import -window "$box" "$BUILD/zelmo-question.png"
   xdotool windowfocus --sync "$box" key Return
@@ -156,13 +156,8 @@ test_shown_return_presses_print() {
   echo "== shown: the print button has the focus"
   setup 1 $'Bread;1;A;30\r\n'
   start_zelmo
-  local win
-  win=$(find_window "$MAIN_TITLE")
-  if [[ -z "$win" ]]; then
-    fail "the window appears"
-    return
-  fi
-  xdotool windowfocus --sync "$win" key Return
+  await_window "$MAIN_TITLE" "the window appears" || return
+  xdotool windowfocus --sync "$WINDOW" key Return
   wait_zelmo
   expect "Return on the window prints (status $STATUS)" [ "$STATUS" = 0 ]
   expect "the receipt went out" received "$BREAD_QTY_1"
@@ -174,13 +169,8 @@ test_shown_close_requests() {
     echo "== shown: closed by $how before printing"
     setup 1 $'Bread;1;A;30\r\n'
     start_zelmo
-    local win
-    win=$(find_window "$MAIN_TITLE")
-    if [[ -z "$win" ]]; then
-      fail "the window appears"
-      continue
-    fi
-    if [[ "$how" = close-box ]]; then "$CLOSE_BOX" "$win"; else kill -TERM "$ZELMO_PID"; fi
+    await_window "$MAIN_TITLE" "the window appears" || continue
+    if [[ "$how" = close-box ]]; then "$CLOSE_BOX" "$WINDOW"; else kill -TERM "$ZELMO_PID"; fi
     wait_zelmo
     expect "$how ends the run with status 8 (got $STATUS)" [ "$STATUS" = 8 ]
     expect "nothing was sent" nothing_sent
@@ -191,14 +181,8 @@ test_hidden_question_on_its_own() {
   echo "== hidden: a question box appears on its own"
   setup 0 $'Bread;0;A;30\r\n'
   start_zelmo
-  local box
-  box=$(find_window "$QUESTION_TITLE")
-  if [[ -z "$box" ]]; then
-    fail "the question appears without the window"
-    show_failure_output
-    return
-  fi
-  local mapped
+  await_window "$QUESTION_TITLE" "the question appears without the window" || return
+  local box=$WINDOW mapped
   mapped=$(xdotool search --onlyvisible --pid "$ZELMO_PID" 2>/dev/null | tr '\n' ' ')
   expect "the question is zelmo's only mapped window (mapped: $mapped)" [ "$mapped" = "$box " ]
   xdotool windowfocus --sync "$box" key Return
@@ -214,13 +198,7 @@ test_hidden_question_closed() {
     echo "== hidden: a waiting question, then $how"
     setup 0 $'Bread;0;A;30\r\n'
     start_zelmo
-    local box
-    box=$(find_window "$QUESTION_TITLE")
-    if [[ -z "$box" ]]; then
-      fail "the question appears"
-      show_failure_output
-      continue
-    fi
+    await_window "$QUESTION_TITLE" "the question appears" || continue
     kill "-${how#SIG}" "$ZELMO_PID"
     wait_zelmo
     expect "$how during the question ends with status 8 (got $STATUS)" [ "$STATUS" = 8 ]

@@ -7,34 +7,22 @@
 # only slower: the image takes a few minutes to make.
 
 wrig_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-wrig_cache=${ZELMO_RIG_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zelmo-uart-rig}/wine
+# The Linux rig's kernel download and boot loop.
+source "$wrig_dir/../uart/rig.sh"
+wrig_cache=$rig_cache/wine
 
 wrig_log() { echo "uart-wine: $*" >&2; }
 
 # The virtio modules that reach the root image, in the order they load.
 wrig_modules=(virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_blk)
 
-# Makes $wrig_cache/kernel/vmlinuz and its modules, downloading the cloud kernel's package once
-# (`apt-get download`: no install, nothing changes on the host).
+# Makes $wrig_cache/kernel/vmlinuz and its modules, downloading the cloud kernel's package once.
 wrig_kernel() {
   local dir=$wrig_cache/kernel
   [[ -f $dir/vmlinuz && -f $dir/virtio_blk.ko ]] && return 0
-  local package
-  package=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null |
-    awk '/Depends: linux-image-/ { print $2; exit }')
-  if [[ -z $package ]]; then
-    apt-get update -qq >&2
-    package=$(apt-cache depends linux-image-cloud-amd64 | awk '/Depends: linux-image-/ { print $2; exit }')
-  fi
-  [[ -n $package ]] || { wrig_log "no cloud kernel package found"; return 1; }
-  wrig_log "downloading $package"
   local unpack
   unpack=$(mktemp -d)
-  if ! (cd "$unpack" && apt-get download "$package" >/dev/null 2>&1 && dpkg-deb -x ./*.deb root); then
-    wrig_log "could not download $package"
-    rm -rf "$unpack"
-    return 1
-  fi
+  rig_unpack_kernel "$unpack" || { rm -rf "$unpack"; return 1; }
   mkdir -p "$dir"
   cp "$unpack"/root/boot/vmlinuz-* "$dir/vmlinuz"
   local module file
@@ -155,34 +143,13 @@ wrig_initrd() {
   echo "$image"
 }
 
-# wrig_boot ROOT INITRD SOCKET ON_READY : boots the guest and prints its console. On each
-# "@@ready STEP" line it calls ON_READY STEP, then tells the guest to go on. Ends when the guest
-# powers off; the time-out is generous: the machine may be shared and there is no KVM.
+# wrig_boot ROOT INITRD SOCKET ON_READY : the rig's boot (rig_boot) with the cloud kernel and its
+# modules, the root image on virtio-blk (written to a snapshot, never to the image), more memory
+# and time, and no network.
 wrig_boot() {
   local root=$1 initrd=$2 socket=$3 on_ready=$4
-  rm -f "$socket"
+  local ZELMO_RIG_TIMEOUT=${ZELMO_RIG_TIMEOUT:-600}
   # smap=off: with it on, every Wine process dies of a page fault under TCG.
-  coproc WQEMU {
-    exec timeout "${ZELMO_RIG_TIMEOUT:-600}" qemu-system-x86_64 -nographic -no-reboot -m 2048 \
-      -smp 2 -cpu max,smap=off -kernel "$wrig_cache/kernel/vmlinuz" -initrd "$initrd" \
-      -append "console=ttyS0 panic=-1 quiet" -monitor none -nic none \
-      -drive "file=$root,format=raw,if=virtio,snapshot=on" \
-      -chardev stdio,id=console -serial chardev:console \
-      -chardev "socket,id=register,path=$socket,server=on,wait=off,telnet=on" \
-      -serial chardev:register 2>&1
-  }
-  local qemu_pid=$WQEMU_PID line
-  REGISTER_PIDS+=("$qemu_pid")  # ended with the registers if the run is cut short
-  exec {wrig_in}>&"${WQEMU[1]}" {wrig_out}<&"${WQEMU[0]}"
-  while IFS= read -r line <&"$wrig_out"; do
-    line=${line%$'\r'}
-    echo "$line"
-    # The firmware's screen codes may come first on the line.
-    if [[ $line == *"@@ready "* ]]; then
-      "$on_ready" "${line##*@@ready }" >&2
-      echo go >&"$wrig_in"
-    fi
-  done
-  exec {wrig_in}>&- {wrig_out}<&-
-  wait "$qemu_pid" 2>/dev/null
+  rig_boot "$wrig_cache/kernel/vmlinuz" "$initrd" "$socket" "$on_ready" -m 2048 -smp 2 \
+    -cpu max,smap=off -nic none -drive "file=$root,format=raw,if=virtio,snapshot=on"
 }

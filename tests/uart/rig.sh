@@ -9,35 +9,41 @@ rig_cache=${ZELMO_RIG_CACHE:-${XDG_CACHE_HOME:-${HOME:-/var/cache}/.cache}/zelmo
 
 rig_log() { echo "uart-rig: $*" >&2; }
 
-# Prints the path of the cloud kernel, downloading its package once (`apt-get download`: no
-# install, nothing changes on the host).
+# Prints the path of the cloud kernel, downloading its package once.
 rig_kernel() {
   local dl="$rig_cache/kernel"
   mkdir -p "$dl"
   local kernel
   kernel=$(ls "$dl"/vmlinuz-* 2>/dev/null | head -n1)
   if [[ -z $kernel ]]; then
-    # Package lists that are missing or stale name a kernel the archive no longer has.
-    rig_fetch_kernel "$dl" || { apt-get update -qq >&2 && rig_fetch_kernel "$dl"; } || return 1
+    local unpack status=0
+    unpack=$(mktemp -d)
+    rig_unpack_kernel "$unpack" && cp "$unpack"/root/boot/vmlinuz-* "$dl/" || status=1
+    rm -rf "$unpack"
+    ((status == 0)) || return 1
     kernel=$(ls "$dl"/vmlinuz-* | head -n1)
   fi
   echo "$kernel"
 }
 
+# Unpacks the cloud kernel's package into $1/root (`apt-get download`: no install, nothing
+# changes on the host). Package lists that are missing or stale name a kernel the archive no
+# longer has: then they are brought up to date and the download tried once more.
+rig_unpack_kernel() {
+  rig_fetch_kernel "$1" || { apt-get update -qq >&2 && rig_fetch_kernel "$1"; }
+}
+
 rig_fetch_kernel() {
-  local dl=$1 package unpack
+  local unpack=$1 package
   package=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null |
     awk '/Depends: linux-image-/ { print $2; exit }')
   [[ -n $package ]] || { rig_log "no cloud kernel package in the package lists"; return 1; }
   rig_log "downloading $package"
-  unpack=$(mktemp -d)
   if ! (cd "$unpack" && apt-get download "$package" >/dev/null 2>&1 && dpkg-deb -x ./*.deb root); then
     rig_log "could not download $package"
-    rm -rf "$unpack"
+    rm -rf "${unpack:?}"/*
     return 1
   fi
-  cp "$unpack"/root/boot/vmlinuz-* "$dl/"
-  rm -rf "$unpack"
 }
 
 # rig_image ZELMO RECEIPT STEP... : prints the path of an initramfs with busybox, the program
@@ -77,7 +83,8 @@ rig_image() {
 # rig_boot KERNEL IMAGE SOCKET ON_READY [QEMU-ARG...] : boots the guest and prints its console.
 # On each "@@ready STEP" line it calls ON_READY STEP, then tells the guest to go on. Ends when the
 # guest powers off; the time-out is generous because the machine may be shared and there is no
-# KVM. Further QEMU arguments (a disk, more memory: the last -m counts) go after the rig's own.
+# KVM (ZELMO_RIG_TIMEOUT seconds, 240 unless set). Further QEMU arguments (a disk, more memory:
+# the last -m counts) go after the rig's own.
 rig_boot() {
   local kernel=$1 image=$2 socket=$3 on_ready=$4
   local extra=("${@:5}")
@@ -90,6 +97,8 @@ rig_boot() {
       -serial chardev:register "${extra[@]}" 2>&1
   }
   local qemu_pid=$QEMU_PID line
+  # A caller that ends its helpers when it is cut short (tests/wine/common.sh) ends QEMU too.
+  if declare -p REGISTER_PIDS >/dev/null 2>&1; then REGISTER_PIDS+=("$qemu_pid"); fi
   exec {rig_qemu_in}>&"${QEMU[1]}" {rig_qemu_out}<&"${QEMU[0]}"
   while IFS= read -r line <&"$rig_qemu_out"; do
     line=${line%$'\r'}

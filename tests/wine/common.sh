@@ -155,3 +155,63 @@ linux_reference() {
     return 1
   fi
 }
+
+# The start of an end-to-end script, from its arguments (zelmo.exe, a Linux build's folder):
+# EXE is the program under test; skips without Wine or without the Linux build.
+need_exe_and_linux_build() {
+  EXE=$(realpath "$1")
+  need_wine
+  need_linux_build "$2"
+}
+
+# The opening of a script that holds zelmo.exe to the Linux program: the programs (as
+# need_exe_and_linux_build), the scratch folder, and the Linux program's bytes for the receipt in
+# $SCRATCH/linux.bin.
+begin_against_linux() {
+  need_exe_and_linux_build "$@"
+  make_scratch
+  linux_reference "$SCRATCH/linux.bin"
+}
+
+# A job's folder with its receipt and settings: hidden (0) or shown (1), the receipt deleted after
+# the job.
+make_job_folder() {
+  mkdir -p "$1"
+  write_receipt "$1"
+  write_config "$1" "$2"
+}
+
+# The virtual register, with the given options, as COM1 of the Wine server started here;
+# REGISTER_PID is its process.
+register_as_com1() {
+  start_register "$@"
+  REGISTER_PID=${REGISTER_PIDS[-1]}
+  map_port COM1 "$REGISTER_DEVICE"
+  restart_wine
+}
+
+# A failed check is said and counted, and the checks go on: end_checks exits 1 if any failed.
+FAILED=0
+fail() {
+  echo "FAIL: $*"
+  FAILED=1
+}
+end_checks() {
+  ((FAILED == 0)) || exit 1
+}
+
+# The checks of a job that went out: zelmo.exe ($1, as the messages name it) ended with status $2,
+# which must be 0; the register recorded in $3 the bytes the Linux program sent
+# ($SCRATCH/linux.bin); the receipt in folder $4 was deleted (Clear=1).
+check_job_sent() {
+  local who=$1 status=$2 sent=$3 folder=$4
+  if ((status != 0)); then
+    fail "$who ended with status $status"
+    cat "$SCRATCH/win.err"
+  fi
+  if ! cmp -s "$SCRATCH/linux.bin" "$sent"; then
+    fail "the register received other bytes from zelmo.exe than from the Linux zelmo"
+    cmp "$SCRATCH/linux.bin" "$sent" || true
+  fi
+  [[ ! -e $folder/smetka.txt ]] || fail "smetka.txt was not deleted after the job (Clear=1)"
+}

@@ -7,47 +7,22 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
 
-exe=$(realpath "$1")
-need_wine
-need_linux_build "$2"
-echo "zelmo.exe: $(stat -c %s "$exe") bytes"
-make_scratch
-linux_reference "$SCRATCH/linux.bin"
+begin_against_linux "$@"
+echo "zelmo.exe: $(stat -c %s "$EXE") bytes"
 
 make_prefix
 folder=$SCRATCH/win
-mkdir -p "$folder"
-write_receipt "$folder"
-write_config "$folder" 0
-start_register --record "$SCRATCH/win.bin" --timeout 60
-register=${REGISTER_PIDS[-1]}
-map_port COM1 "$REGISTER_DEVICE"
-restart_wine
+make_job_folder "$folder" 0
+register_as_com1 --record "$SCRATCH/win.bin" --timeout 60
 
 status=0
-"$WINE" "$exe" --dir "$(winepath -w "$folder")" </dev/null >"$SCRATCH/win.events" \
+"$WINE" "$EXE" --dir "$(winepath -w "$folder")" </dev/null >"$SCRATCH/win.events" \
   2>"$SCRATCH/win.err" &
 wait_for $! 60 || status=$?
-wait_for "$register" 10 || true
+wait_for "$REGISTER_PID" 10 || true
 
-failed=0
-if ((status != 0)); then
-  echo "FAIL: zelmo.exe ended with status $status"
-  cat "$SCRATCH/win.err"
-  failed=1
-fi
-if ! cmp -s "$SCRATCH/linux.bin" "$SCRATCH/win.bin"; then
-  echo "FAIL: the register received other bytes from zelmo.exe than from the Linux zelmo"
-  cmp "$SCRATCH/linux.bin" "$SCRATCH/win.bin" || true
-  failed=1
-fi
-if ! diff <(tr -d '\r' <"$SCRATCH/linux.events") <(tr -d '\r' <"$SCRATCH/win.events"); then
-  echo "FAIL: the event lines differ (Linux <, Windows >)"
-  failed=1
-fi
-if [[ -e $folder/smetka.txt ]]; then
-  echo "FAIL: smetka.txt was not deleted after the job (Clear=1)"
-  failed=1
-fi
-((failed == 0)) || exit 1
+check_job_sent zelmo.exe "$status" "$SCRATCH/win.bin" "$folder"
+diff <(tr -d '\r' <"$SCRATCH/linux.events") <(tr -d '\r' <"$SCRATCH/win.events") ||
+  fail "the event lines differ (Linux <, Windows >)"
+end_checks
 echo "OK: $(stat -c %s "$SCRATCH/win.bin") bytes sent, the same as from Linux; status 0"

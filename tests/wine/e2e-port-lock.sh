@@ -8,11 +8,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
 
-exe=$(realpath "$1")
-need_wine
-need_linux_build "$2"
-make_scratch
-linux_reference "$SCRATCH/linux.bin"
+begin_against_linux "$@"
 
 make_prefix
 # COM1 is a link that each register in turn points at its own pseudo-terminal.
@@ -20,20 +16,12 @@ link=$SCRATCH/com1
 map_port COM1 "$link"
 restart_wine
 
-failed=0
-fail() {
-  echo "FAIL: $*"
-  failed=1
-}
-
 # A job in a folder of its own, hidden; sets ZELMO to its process. More arguments go to zelmo.exe.
 start_job() {
   local folder=$SCRATCH/$1
   shift
-  mkdir -p "$folder"
-  write_receipt "$folder"
-  write_config "$folder" 0
-  "$WINE" "$exe" --dir "$(winepath -w "$folder")" "$@" </dev/null >"$folder.events" \
+  make_job_folder "$folder" 0
+  "$WINE" "$EXE" --dir "$(winepath -w "$folder")" "$@" </dev/null >"$folder.events" \
     2>"$folder.err" &
   ZELMO=$!
 }
@@ -74,6 +62,6 @@ wait_for "$third_register" 10 || true
 cmp -s "$SCRATCH/linux.bin" "$SCRATCH/third.bin" ||
   fail "the run after the holder died sent other bytes than the Linux zelmo"
 
-((failed == 0)) || exit 1
+end_checks
 echo "OK: the second zelmo.exe ended with 7 and sent nothing; after the holder died the job went" \
   "out byte for byte ($(stat -c %s "$SCRATCH/third.bin") bytes)"

@@ -8,13 +8,9 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
 
-exe=$(realpath "$1")
-need_wine
-need_linux_build "$2"
 command -v Xvfb >/dev/null || skip "Xvfb is not installed"
 command -v xdotool >/dev/null || skip "xdotool is not installed"
-make_scratch
-linux_reference "$SCRATCH/linux.bin"
+begin_against_linux "$@"
 
 # A display of our own; Xvfb picks a free number and tells it on descriptor 3.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$SCRATCH/display" 2>/dev/null &
@@ -24,29 +20,25 @@ export DISPLAY=:$(head -n 1 "$SCRATCH/display")
 
 make_prefix display
 folder=$SCRATCH/win
-mkdir -p "$folder"
-write_receipt "$folder"
-write_config "$folder" 1
-start_register --record "$SCRATCH/win.bin" --timeout 60
-register=${REGISTER_PIDS[-1]}
-map_port COM1 "$REGISTER_DEVICE"
-restart_wine
+make_job_folder "$folder" 1
+register_as_com1 --record "$SCRATCH/win.bin" --timeout 60
 
-"$WINE" "$exe" --dir "$(winepath -w "$folder")" </dev/null >"$SCRATCH/win.events" \
+"$WINE" "$EXE" --dir "$(winepath -w "$folder")" </dev/null >"$SCRATCH/win.events" \
   2>"$SCRATCH/win.err" &
 zelmo=$!
 
-fail() {
+# Each step here needs the one before it: the first failure ends the script.
+fail_now() {
   echo "FAIL: $*"
   [[ -s $SCRATCH/win.err ]] && cat "$SCRATCH/win.err"
   exit 1
 }
 
 window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Зелмо$' | head -n 1) ||
-  fail "no window with the caption Зелмо"
-[[ $(xdotool getwindowname "$window") == Зелмо ]] || fail "caption is not Зелмо"
+  fail_now "no window with the caption Зелмо"
+[[ $(xdotool getwindowname "$window") == Зелмо ]] || fail_now "caption is not Зелмо"
 sleep 1
-[[ ! -s $SCRATCH/win.bin ]] || fail "bytes were sent before the button was clicked"
+[[ ! -s $SCRATCH/win.bin ]] || fail_now "bytes were sent before the button was clicked"
 [[ -n ${ZELMO_SCREENSHOT:-} ]] && import -window root "$ZELMO_SCREENSHOT" 2>/dev/null
 
 # The button sits in the lower right corner of the window, 75 x 23 pixels at 96 DPI.
@@ -55,8 +47,8 @@ xdotool mousemove --window "$window" $((WIDTH - 44)) $((HEIGHT - 18)) click 1
 
 status=0
 wait_for "$zelmo" 60 || status=$?
-wait_for "$register" 10 || true
-((status == 0)) || fail "zelmo.exe ended with status $status"
+wait_for "$REGISTER_PID" 10 || true
+((status == 0)) || fail_now "zelmo.exe ended with status $status"
 cmp -s "$SCRATCH/linux.bin" "$SCRATCH/win.bin" ||
-  fail "the register received other bytes after the click than from the Linux zelmo"
+  fail_now "the register received other bytes after the click than from the Linux zelmo"
 echo "OK: the window showed, the click printed $(stat -c %s "$SCRATCH/win.bin") bytes; status 0"
