@@ -27,6 +27,9 @@ struct JobState {
   std::string sPrikaziForma;
   std::string sDelimiter;
   std::string sClear;
+  // The optional keys, checked at start-up; their defaults are the line as it always was.
+  std::string sLineSettings = "9600,N,8,1";
+  int iHandshaking = 2;  // RTS/CTS
   double dTotal = 0;
   int16_t iItemCount = 0;
   // Command table: entry i is step i of the job as it goes on the wire (code page 1251 bytes);

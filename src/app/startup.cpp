@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/new_file.h"
+#include "app/run_options.h"
 #include "app/shutdown.h"
 #include "ini/settings_file_check.h"
 #include "sys/paths.h"
@@ -12,8 +13,6 @@ namespace zelmo {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* kLineSettings = "9600,N,8,1";
 
 // A CIniFile error names neither the file nor the system's reason; the file at least is ours to
 // give.
@@ -61,6 +60,9 @@ void ReadSettings(Bridge& b) {
   s.sPrikaziForma = ReadSetting(b, kSettingsSection, "PrikaziForma");
   s.sDelimiter = ReadSetting(b, kSettingsSection, "Delimiter");
   s.sClear = ReadSetting(b, kSettingsSection, "Clear");
+  const auto problem =
+      ReadRunOptions([&b](const char* key) { return ReadSetting(b, kSettingsSection, key); }, s);
+  if (problem) Finish(b, RunEvent::kSettingsFailure, s.sIniFile + ": [Parametri] " + *problem);
 }
 
 // Said where whoever watches the run looks, without holding it: standard error and the log.
@@ -95,10 +97,10 @@ std::string DevicePathOf(Bridge& b, int16_t port) {
 void OpenPort(Bridge& b, int16_t port, const std::string& device) {
   SerialPort& comm = b.Comm;
   comm.SetCommPort(port, device);
-  comm.SetSettings(kLineSettings);
+  comm.SetSettings(b.state.sLineSettings);
   comm.SetRTSEnable(true);
   comm.SetDTREnable(true);
-  comm.SetHandshaking(kHandshakeRtsCts);
+  comm.SetHandshaking(b.state.iHandshaking);
   try {
     comm.SetPortOpen(true);
   } catch (const SerialError& e) {
