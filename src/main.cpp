@@ -92,9 +92,10 @@ void Run(const Options& options, zelmo::ProgramEnd& end) {
   if (!options.console) ui = zelmo::MakeDesktopFrontEnd(end);
   if (!ui) ui = zelmo::MakeConsoleFrontEnd(end);
   zelmo::FrontEnd& loop = *ui;
-  zelmo::FrmMain frmMain(*ui, end, options.folder, [&loop](zelmo::CommListener& listener) {
-    return zelmo::MakeSerialPort(loop, listener);
-  });
+  zelmo::FrmMain frmMain(
+      *ui, end, options.folder,
+      [&loop](zelmo::CommListener& listener) { return zelmo::MakeSerialPort(loop, listener); },
+      &loop);
   try {
     ui->Run(frmMain.Handlers());
     frmMain.ResourceFailure("the event loop ended");

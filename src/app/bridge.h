@@ -3,10 +3,12 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 
 #include "app/exit_status.h"
 #include "app/job_machine.h"
 #include "app/job_state.h"
+#include "app/reply_timer.h"
 #include "app/window.h"
 #include "device/serial_port.h"
 
@@ -19,6 +21,9 @@ struct Bridge {
   SerialPort& Comm;
   ProgramEnd& end;
   std::filesystem::path folder;
+  ReplyTimer* replyTimer = nullptr;  // where the front-end has a loop for it
+  // Timeout= ran out: the window ends the run as the register's silence says.
+  std::function<void()> replyExpired = nullptr;
 };
 
 }  // namespace zelmo

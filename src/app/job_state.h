@@ -29,7 +29,9 @@ struct JobState {
   std::string sClear;
   // The optional keys, checked at start-up; their defaults are the line as it always was.
   std::string sLineSettings = "9600,N,8,1";
-  int iHandshaking = 2;  // RTS/CTS
+  int iHandshaking = 2;    // RTS/CTS
+  int iTimeout = 0;        // seconds; 0: the register is waited for as long as it takes
+  bool bAnswered = false;  // the register has sent something since start-up
   double dTotal = 0;
   int16_t iItemCount = 0;
   // Command table: entry i is step i of the job as it goes on the wire (code page 1251 bytes);

@@ -127,6 +127,10 @@ void Pecati(Bridge& b, int16_t& linija) {
   if (b.frmMain.CloseRequested()) Finish(b, RunEvent::kCloseRequest);
   b.Comm.Output(command);
   b.machine.SendingBegins();
+  // The wait for this command's ACK or EOT, and for the line to take it, has its limit.
+  if (s.iTimeout > 0 && b.replyTimer && b.replyExpired) {
+    b.replyTimer->Arm(std::chrono::seconds(s.iTimeout), b.replyExpired);
+  }
   if (linija > 1 && linija < s.iStepCount - 5) {
     b.frmMain.SetLabel("Ја печатам " + std::to_string(linija - 1) + "-та сметка");
   }

@@ -14,6 +14,7 @@ constexpr const char* kSettingsAllowed =
     "брзина,парност,податочни битови,стоп-битови; брзина 1200, 2400, 4800, 9600, 19200, 38400, "
     "57600 или 115200; парност n, e, o, m или s; 7 или 8 податочни бита; 1 или 2 стоп-бита (на "
     "пр. Settings=9600,n,8,1).";
+constexpr const char* kTimeoutAllowed = "цел број секунди од 1 до 3600.";
 constexpr const char* kHandshakingAllowed = "0 (без контрола на протокот) или 2 (RTS/CTS).";
 
 }  // namespace
@@ -26,6 +27,12 @@ std::optional<std::string> ReadRunOptions(const KeyReader& read, JobState& state
   if (const std::string v = read("Handshaking"); !v.empty()) {
     if (v != "0" && v != "2") return Problem("Handshaking", v, kHandshakingAllowed);
     state.iHandshaking = v == "0" ? 0 : kHandshakeRtsCts;
+  }
+  if (const std::string v = read("Timeout"); !v.empty()) {
+    const bool digits = v.size() <= 4 && v.find_first_not_of("0123456789") == std::string::npos;
+    const int seconds = digits ? std::stoi(v) : 0;
+    if (seconds < 1 || seconds > 3600) return Problem("Timeout", v, kTimeoutAllowed);
+    state.iTimeout = seconds;
   }
   return std::nullopt;
 }

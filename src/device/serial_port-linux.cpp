@@ -294,6 +294,12 @@ class Writer {
     }
   }
 
+  // Bytes of Output that have not gone out yet, in our hands or the driver's.
+  bool Held() {
+    const std::lock_guard lock(mutex_);
+    return !failed_ && (!waiting_.empty() || DriverQueue() > 0);
+  }
+
  private:
   int DriverQueue() const {
     int queued = 0;
@@ -375,6 +381,8 @@ class PosixSerialPort : public PortProperties {
   }
 
   std::string Input() override { return channel_ ? channel_->TakeReceived() : std::string(); }
+
+  bool OutputHeld() override { return writer_ && writer_->Held(); }
 
  private:
   // Speeds of the table, 5 to 8 data bits, 1 or 2 stop bits.

@@ -82,6 +82,24 @@ BYTE StopBitsByte(StopBits stopBits) {
   return ONESTOPBIT;
 }
 
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { Reset(); }
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }
+  void Reset(HANDLE handle = nullptr) {
+    if (valid()) CloseHandle(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
 // The reader thread: waits for the driver, takes what it holds, and reports. It stops when the
 // stop event is set or the line fails (reported once).
 class Reader {
@@ -209,6 +227,16 @@ class Win32SerialPort : public PortProperties {
   }
 
   std::string Input() override { return channel_ ? channel_->TakeReceived() : std::string(); }
+
+  // The driver's transmit queue, or CTS holding it. Taking the error flags here loses none that
+  // matter: the run ends on what this says.
+  bool OutputHeld() override {
+    if (!PortOpen()) return false;
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(comm_.get(), &errors, &stat)) return false;
+    return stat.cbOutQue > 0 || stat.fCtsHold;
+  }
 
  private:
   // The driver takes every line the text can name.

@@ -20,9 +20,10 @@ class FrmMain : public CommListener {
  public:
   using PortFactory = std::function<std::unique_ptr<SerialPort>(CommListener&)>;
 
-  // `folder` stands for the executable's folder (settings and receipts).
+  // `folder` stands for the executable's folder (settings and receipts). With `loop`, Timeout=
+  // is kept on it; without, the register is waited for as long as it takes.
   FrmMain(Window& window, ProgramEnd& end, std::filesystem::path folder,
-          const PortFactory& makePort);
+          const PortFactory& makePort, EventLoop* loop = nullptr);
 
   WindowHandlers Handlers();
 
@@ -38,6 +39,9 @@ class FrmMain : public CommListener {
   // The program cannot go on (its event loop failed): the run ends as the machine decides.
   [[noreturn]] void ResourceFailure(const std::string& reason);
 
+  // Timeout= ran out with no ACK or EOT for the last command.
+  [[noreturn]] void ReplyTimedOut();
+
   const JobState& state() const { return state_; }
   RunPhase phase() const { return machine_.phase(); }
 
@@ -51,6 +55,7 @@ class FrmMain : public CommListener {
   ProgramEnd& end_;
   std::unique_ptr<SerialPort> port_;
   Bridge bridge_;
+  std::unique_ptr<ReplyTimer> replyTimer_;
 };
 
 }  // namespace zelmo
