@@ -28,6 +28,10 @@ constexpr const char* kUsage =
     "                on standard input, the register's replies on standard output\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
+    "\n"
+    "Optional keys of [Parametri]: Settings=9600,n,8,1 (speed 1200 to 115200, parity n e o m s,\n"
+    "7 or 8 data bits, 1 or 2 stop bits); Handshaking=2 (RTS/CTS) or 0 (none); Timeout=SECONDS\n"
+    "(1 to 3600) to give up on a register that does not answer.\n"
     "\n";
 
 struct Options {

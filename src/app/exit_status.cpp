@@ -15,7 +15,7 @@ constexpr StatusRow kStatuses[] = {
     {ExitStatus::kOperatorRefused, Safety::kNothingSent, "default refused or name missing"},
     {ExitStatus::kStornoRefused, Safety::kNothingSent, "storno refused"},
     {ExitStatus::kConfigError, Safety::kNothingSent, "configuration error"},
-    {ExitStatus::kPortFailed, Safety::kNothingSent, "port failed before sending"},
+    {ExitStatus::kPortFailed, Safety::kNothingSent, "port failed or register silent before sending"},
     {ExitStatus::kClosedBeforeSend, Safety::kNothingSent, "closed before sending"},
     {ExitStatus::kNotDeleted, Safety::kPrinted, "sent but receipt not deleted"},
     {ExitStatus::kCutOff, Safety::kCheckRegister,
