@@ -100,6 +100,7 @@ void Run(const Options& options, zelmo::ProgramEnd& end) {
       *ui, end, options.folder,
       [&loop](zelmo::CommListener& listener) { return zelmo::MakeSerialPort(loop, listener); },
       &loop);
+  frmMain.SetVersion(ZELMO_VERSION);
   try {
     ui->Run(frmMain.Handlers());
     frmMain.ResourceFailure("the event loop ended");

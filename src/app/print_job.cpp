@@ -82,7 +82,7 @@ void DeleteReceipt(Bridge& b) {
   if (std::filesystem::remove(Utf8ToPath(b.state.sReceiptFile), ec)) return;
   const std::string why = ec ? ec.message() : "датотеката ја нема";
   const std::string detail = b.state.sReceiptFile + ": " + why;
-  b.frmMain.AddEvent("Сметката не е избришана: " + detail);
+  AddEvent(b, "Сметката не е избришана: " + detail);
   Finish(b, RunEvent::kReceiptNotDeleted, detail);
 }
 
@@ -126,6 +126,7 @@ void Pecati(Bridge& b, int16_t& linija) {
   // travelled is taken now, before another byte goes out.
   if (b.frmMain.CloseRequested()) Finish(b, RunEvent::kCloseRequest);
   b.Comm.Output(command);
+  if (b.log) b.log->Sent(command);
   b.machine.SendingBegins();
   // The wait for this command's ACK or EOT, and for the line to take it, has its limit.
   if (s.iTimeout > 0 && b.replyTimer && b.replyExpired) {

@@ -34,6 +34,7 @@ std::optional<std::string> ReadRunOptions(const KeyReader& read, JobState& state
     if (seconds < 1 || seconds > 3600) return Problem("Timeout", v, kTimeoutAllowed);
     state.iTimeout = seconds;
   }
+  state.sLog = read("Log");
   return std::nullopt;
 }
 

@@ -8,6 +8,7 @@ namespace zelmo {
 void ShutDown(Bridge& b, ExitStatus status) {
   if (b.Comm.PortOpen()) b.Comm.SetPortOpen(false);
   b.frmMain.Unload();
+  if (b.log) b.log->End(static_cast<int>(status));
   b.end.End(status);
   std::abort();  // an ending that returned: never go on with the run
 }
@@ -19,6 +20,7 @@ Outcome Happened(Bridge& b, RunEvent event, const std::string& detail) {
   // while a box waits.
   if (b.Comm.PortOpen()) b.Comm.SetPortOpen(false);
   const std::string text = OperatorMessage(outcome, detail);
+  if (b.log && !text.empty()) b.log->Line("message: " + text);
   if (!text.empty()) {
     try {
       b.frmMain.MsgBox(text, outcome.style, outcome.title);

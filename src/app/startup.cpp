@@ -69,7 +69,7 @@ void ReadSettings(Bridge& b) {
 void Note(Bridge& b, const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
-  b.frmMain.AddEvent(text);
+  AddEvent(b, text);
 }
 
 // Only "1" to "4" name a port; anything else is put right to "1", in memory and in the file. A
@@ -111,10 +111,24 @@ void OpenPort(Bridge& b, int16_t port, const std::string& device) {
   }
 }
 
+// The log is opened once the port's device is known, so that its first line says all of the run's
+// settings.
+void OpenLog(Bridge& b, int16_t port, const std::string& device) {
+  const JobState& s = b.state;
+  if (s.sLog.empty() || !b.log) return;
+  b.log->Open(b.folder / Utf8ToPath(s.sLog), [&b](const std::string& text) { Note(b, text); });
+  b.log->Line("start zelmo " + s.sVersion + ", folder " + PathToUtf8(b.folder) +
+              ", Settings=" + s.sLineSettings + ", Handshaking=" + std::to_string(s.iHandshaking) +
+              ", Timeout=" + std::to_string(s.iTimeout) + ", PrikaziForma=" + s.sPrikaziForma +
+              ", Clear=" + s.sClear + ", port COM" + std::to_string(port) + " " + device);
+}
+
 void ConfigureAndOpenPort(Bridge& b) {
   try {
     const int16_t port = CheckedPortNumber(b);
-    OpenPort(b, port, DevicePathOf(b, port));
+    const std::string device = DevicePathOf(b, port);
+    OpenLog(b, port, device);
+    OpenPort(b, port, device);
   } catch (const IniError& e) {
     IniFailure(b, e);
   }

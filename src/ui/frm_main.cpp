@@ -15,6 +15,7 @@ FrmMain::FrmMain(Window& window, ProgramEnd& end, std::filesystem::path folder,
     : window_(window), end_(end), port_(makePort(*this)), bridge_{state_,  machine_,
                                                                   window_, *port_,
                                                                   end_,    std::move(folder)} {
+  bridge_.log = &log_;
   if (!loop) return;
   replyTimer_ = std::make_unique<ReplyTimer>(*loop);
   bridge_.replyTimer = replyTimer_.get();
@@ -42,13 +43,14 @@ void FrmMain::btnPrint_Click() {
 void FrmMain::Comm_OnComm(int16_t commEvent) {
   Guard([&] {
     if (commEvent != comEvReceive) {
-      if (auto line = SerialEventLine(commEvent, state_.iSendPos)) window_.AddEvent(*line);
+      if (auto line = SerialEventLine(commEvent, state_.iSendPos)) AddEvent(bridge_, *line);
       return;
     }
     const std::string wire = port_->Input();
     if (wire.empty()) return;  // an earlier event already took these bytes
     state_.bAnswered = true;
-    window_.AddEvent(DecodeReply(wire));
+    log_.Received(wire);
+    AddEvent(bridge_, DecodeReply(wire));
   });
 }
 
@@ -78,7 +80,7 @@ void FrmMain::ReplyTimedOut() {
         "\r\nЛинијата не ја прими командата: касата ја држи запрена (CTS ниско). Ако кабелот "
         "или адаптерот нема линија CTS, ставете Handshaking=0.";
   }
-  window_.AddEvent(detail);
+  AddEvent(bridge_, detail);
   Finish(bridge_, state_.bAnswered ? RunEvent::kReplyTimeout : RunEvent::kNoAnswer, detail);
 }
 

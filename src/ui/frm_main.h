@@ -43,6 +43,8 @@ class FrmMain : public CommListener {
   [[noreturn]] void ReplyTimedOut();
 
   const JobState& state() const { return state_; }
+  // The program's version, for the log file's first line.
+  void SetVersion(const std::string& version) { state_.sVersion = version; }
   RunPhase phase() const { return machine_.phase(); }
 
  private:
@@ -55,6 +57,7 @@ class FrmMain : public CommListener {
   ProgramEnd& end_;
   std::unique_ptr<SerialPort> port_;
   Bridge bridge_;
+  RunLog log_;
   std::unique_ptr<ReplyTimer> replyTimer_;
 };
 
