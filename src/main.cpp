@@ -32,7 +32,7 @@ constexpr const char* kUsage =
     "Optional keys of [Parametri]: Settings=9600,n,8,1 (speed 1200 to 115200, parity n e o m s,\n"
     "7 or 8 data bits, 1 or 2 stop bits); Handshaking=2 (RTS/CTS) or 0 (none); Timeout=SECONDS\n"
     "(1 to 3600) to give up on a register that does not answer; Log=PATH, a log file each run\n"
-    "appends to, relative to the folder.\n"
+    "appends to, relative to the folder; Journal=1, a guard against printing a receipt twice.\n"
     "\n";
 
 struct Options {

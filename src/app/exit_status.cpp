@@ -20,6 +20,8 @@ constexpr StatusRow kStatuses[] = {
     {ExitStatus::kNotDeleted, Safety::kPrinted, "sent but receipt not deleted"},
     {ExitStatus::kCutOff, Safety::kCheckRegister,
      "cut off after sending began (check the register before printing again)"},
+    {ExitStatus::kEarlierRunCutOff, Safety::kCheckRegister,
+     "an earlier run of this receipt was cut off (check the register)"},
     {ExitStatus::kOther, Safety::kNothingSent, "anything else, nothing sent"},
 };
 

@@ -40,6 +40,10 @@ constexpr Outcome kStorno = End(S::kStornoRefused, "Сторното не е в�
                                 MsgStyle::kInformation, "Сторно сметка...");
 constexpr Outcome kSettings = End(S::kConfigError, kIniError);
 
+constexpr Outcome kEarlierCutOff = End(
+    S::kEarlierRunCutOff,
+    "Претходното печатење на оваа сметка е прекинато: проверете ја касата. Ништо не е испратено.");
+
 constexpr Row kTable[] = {
     // event, then what it means while starting up, waiting, preparing and sending
     {RunEvent::kReply, kGoOn, kGoOn, kGoOn, kNext},
@@ -65,6 +69,7 @@ constexpr Row kTable[] = {
     // Only the enquiry can have gone out before the first answer: nothing was printed.
     {RunEvent::kNoAnswer, kGoOn, kGoOn, kGoOn, End(S::kPortFailed, kNoAnswerText)},
     {RunEvent::kReplyTimeout, kGoOn, kGoOn, kGoOn, End(S::kCutOff, kStoppedAnswering)},
+    {RunEvent::kEarlierRunCutOff, kEarlierCutOff, kEarlierCutOff, kEarlierCutOff, End(S::kCutOff)},
 };
 static_assert(std::size(kTable) == kRunEventCount, "one row per event");
 

@@ -34,6 +34,7 @@ struct JobState {
   bool bAnswered = false;  // the register has sent something since start-up
   std::string sLog;        // the run's log file, relative to the folder; empty: none
   std::string sVersion;    // the program's, for the log
+  bool bJournal = false;   // Journal=1: a receipt cut off once is not sent again unasked
   double dTotal = 0;
   int16_t iItemCount = 0;
   // Command table: entry i is step i of the job as it goes on the wire (code page 1251 bytes);

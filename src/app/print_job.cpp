@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/checked16.h"
+#include "app/journal.h"
 #include "app/shutdown.h"
 #include "device/frames.h"
 #include "device/sequence.h"
@@ -91,6 +92,7 @@ void DeleteReceipt(Bridge& b) {
 void EndOfTable(Bridge& b) {
   if (!b.machine.SendingBegun()) return;
   if (b.state.sClear == "1") DeleteReceipt(b);
+  JobWentOut(b);
   Finish(b, RunEvent::kJobSent);
 }
 
@@ -111,6 +113,7 @@ void PrepareJob(Bridge& b) {
   }
   LoadIntoJob(b);
   BuildCommandTable(b);
+  GuardAgainstReprint(b);
 }
 
 void Pecati(Bridge& b, int16_t& linija) {

@@ -15,6 +15,7 @@ constexpr const char* kSettingsAllowed =
     "57600 или 115200; парност n, e, o, m или s; 7 или 8 податочни бита; 1 или 2 стоп-бита (на "
     "пр. Settings=9600,n,8,1).";
 constexpr const char* kTimeoutAllowed = "цел број секунди од 1 до 3600.";
+constexpr const char* kJournalAllowed = "0 (без дневник на печатењето) или 1.";
 constexpr const char* kHandshakingAllowed = "0 (без контрола на протокот) или 2 (RTS/CTS).";
 
 }  // namespace
@@ -35,6 +36,10 @@ std::optional<std::string> ReadRunOptions(const KeyReader& read, JobState& state
     state.iTimeout = seconds;
   }
   state.sLog = read("Log");
+  if (const std::string v = read("Journal"); !v.empty()) {
+    if (v != "0" && v != "1") return Problem("Journal", v, kJournalAllowed);
+    state.bJournal = v == "1";
+  }
   return std::nullopt;
 }
 
