@@ -16,6 +16,8 @@ void ShutDown(Bridge& b, ExitStatus status) {
 Outcome Happened(Bridge& b, RunEvent event, const std::string& detail) {
   const Outcome outcome = b.machine.On(event);
   if (outcome.action != Action::kEnd) return outcome;
+  // The end is decided: a time-out must not cut short the operator reading why.
+  if (b.replyTimer) b.replyTimer->Disarm();
   // The line is let go before the operator is asked to read anything: the register is not held
   // while a box waits.
   if (b.Comm.PortOpen()) b.Comm.SetPortOpen(false);
