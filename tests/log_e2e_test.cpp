@@ -75,8 +75,8 @@ TEST(Log, ALogThatCannotBeKeptNeverFailsTheJob) {
   // One warning, on standard error; the event list carries it as well (standard output).
   const auto count = [](const std::string& text) {
     std::size_t n = 0;
-    for (auto at = text.find("Дневникот"); at != std::string::npos;
-         at = text.find("Дневникот", at + 1)) {
+    for (auto at = text.find("Датотеката со записи"); at != std::string::npos;
+         at = text.find("Датотеката со записи", at + 1)) {
       ++n;
     }
     return n;

@@ -74,8 +74,8 @@ void RunLog::GiveUp(const std::string& reason) {
   if (out_.is_open()) out_.close();
   out_.clear();
   if (warn_)
-    warn_("Дневникот " + path_ + " не може да се води (" + reason +
-          "); печатењето продолжува без него.");
+    warn_("Датотеката со записи " + path_ + " не може да се води (" + reason +
+          "); печатењето продолжува без неа.");
   warn_ = nullptr;  // once
 }
 
