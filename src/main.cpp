@@ -28,6 +28,11 @@ constexpr const char* kUsage =
     "                on standard input, the register's replies on standard output\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
+    "\n"
+    "Optional keys of [Parametri]: Settings=9600,n,8,1 (speed 1200 to 115200, parity n e o m s,\n"
+    "7 or 8 data bits, 1 or 2 stop bits); Handshaking=2 (RTS/CTS) or 0 (none); Timeout=SECONDS\n"
+    "(1 to 3600) to give up on a register that does not answer; Log=PATH, a log file each run\n"
+    "appends to, relative to the folder; Journal=1, a guard against printing a receipt twice.\n"
     "\n";
 
 struct Options {
@@ -92,9 +97,11 @@ void Run(const Options& options, zelmo::ProgramEnd& end) {
   if (!options.console) ui = zelmo::MakeDesktopFrontEnd(end);
   if (!ui) ui = zelmo::MakeConsoleFrontEnd(end);
   zelmo::FrontEnd& loop = *ui;
-  zelmo::FrmMain frmMain(*ui, end, options.folder, [&loop](zelmo::CommListener& listener) {
-    return zelmo::MakeSerialPort(loop, listener);
-  });
+  zelmo::FrmMain frmMain(
+      *ui, end, options.folder,
+      [&loop](zelmo::CommListener& listener) { return zelmo::MakeSerialPort(loop, listener); },
+      &loop);
+  frmMain.SetVersion(ZELMO_VERSION);
   try {
     ui->Run(frmMain.Handlers());
     frmMain.ResourceFailure("the event loop ended");

@@ -98,7 +98,7 @@ Answer RegisterEngine::Complete(Received what) {
 }
 
 RegisterEngine::Response RegisterEngine::Respond(int number, bool wellFormed) {
-  if (faults_.silentAfter > 0 && number > faults_.silentAfter) return {};
+  if (faults_.silentAfter >= 0 && number > faults_.silentAfter) return {};
   std::string bytes;
   if (auto burst = faults_.burst.find(number); burst != faults_.burst.end()) {
     bytes = Noise(burst->second);

@@ -22,7 +22,7 @@ inline constexpr char kNAK = '\x15';
 struct Faults {
   std::set<int> nak;            // answer NAK to these commands
   bool eotForAck = false;       // answer EOT wherever ACK is due
-  int silentAfter = 0;          // answer nothing after this many commands (0: never silent)
+  int silentAfter = -1;         // answer nothing after this many commands (-1: never silent)
   std::map<int, char> garbage;  // answer these commands with this byte instead
   std::map<int, int> burst;     // before the answer to these commands, this many noise bytes
   int hangUpAfter = 0;          // drop the line once this command is answered (0: never)

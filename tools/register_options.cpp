@@ -66,7 +66,9 @@ const std::map<std::string, ValueSetter>& ValueOptions() {
       {"--timeout", [](Options& o, auto& n, auto& v) { o.timeoutSeconds = Seconds(n, v); }},
       {"--nak", [](Options& o, auto& n, auto& v) { o.faults.nak.insert(CommandNumber(n, v)); }},
       {"--silent-after",
-       [](Options& o, auto& n, auto& v) { o.faults.silentAfter = CommandNumber(n, v); }},
+       [](Options& o, auto& n, auto& v) {
+         o.faults.silentAfter = static_cast<int>(WholeNumber(n, v, 0));
+       }},
       {"--hangup-after",
        [](Options& o, auto& n, auto& v) { o.faults.hangUpAfter = CommandNumber(n, v); }},
       {"--garbage",
@@ -172,7 +174,7 @@ Faults. Commands are each ENQ, frame and EOT, counted from 1 as they arrive. A c
 not answered with ACK (or with EOT in its place) is not taken into the receipt.
   --nak K             answer command K with NAK (may be given again for other commands)
   --eot-for-ack       answer EOT wherever ACK is due
-  --silent-after K    answer nothing from command K+1 on
+  --silent-after K    answer nothing from command K+1 on (0: nothing at all)
   --garbage K:HH      answer command K with the byte HH (hex) instead (may be repeated)
   --burst K:N         send N noise bytes (never ACK or EOT) before the answer to command K
   --hangup-after K    answer command K, then close the line as soon as anything more arrives

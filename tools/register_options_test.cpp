@@ -11,7 +11,7 @@ TEST(RegisterOptions, NoOptionsMeansAFaultlessPseudoTerminal) {
   EXPECT_EQ(o.baud, 0);
   EXPECT_TRUE(o.faults.nak.empty());
   EXPECT_FALSE(o.faults.eotForAck);
-  EXPECT_EQ(o.faults.silentAfter, 0);
+  EXPECT_EQ(o.faults.silentAfter, -1);
   EXPECT_EQ(o.faults.hangUpAfter, 0);
 }
 

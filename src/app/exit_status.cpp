@@ -15,11 +15,13 @@ constexpr StatusRow kStatuses[] = {
     {ExitStatus::kOperatorRefused, Safety::kNothingSent, "default refused or name missing"},
     {ExitStatus::kStornoRefused, Safety::kNothingSent, "storno refused"},
     {ExitStatus::kConfigError, Safety::kNothingSent, "configuration error"},
-    {ExitStatus::kPortFailed, Safety::kNothingSent, "port failed before sending"},
+    {ExitStatus::kPortFailed, Safety::kNothingSent, "port failed or no answer, nothing printed"},
     {ExitStatus::kClosedBeforeSend, Safety::kNothingSent, "closed before sending"},
     {ExitStatus::kNotDeleted, Safety::kPrinted, "sent but receipt not deleted"},
     {ExitStatus::kCutOff, Safety::kCheckRegister,
      "cut off after sending began (check the register before printing again)"},
+    {ExitStatus::kEarlierRunCutOff, Safety::kCheckRegister,
+     "an earlier run of this receipt was cut off (check the register)"},
     {ExitStatus::kOther, Safety::kNothingSent, "anything else, nothing sent"},
 };
 

@@ -9,17 +9,18 @@
 namespace zelmo {
 
 enum class ExitStatus : int {
-  kSent = 0,              // the whole job was sent
-  kOther = 1,             // anything else
-  kNoReceipt = 2,         // no smetka.txt
-  kLoadFailed = 3,        // the receipt could not be loaded or was refused
-  kOperatorRefused = 4,   // a default was refused or a product name was missing
-  kStornoRefused = 5,     // storna.txt without smetka.txt
-  kConfigError = 6,       // the configuration file could not be made, read or examined
-  kPortFailed = 7,        // the port would not open, or failed before anything was sent
-  kClosedBeforeSend = 8,  // closed before anything was sent
-  kNotDeleted = 9,        // sent, but the receipt file could not be deleted
-  kCutOff = 10,           // cut off after sending had begun: check the register before retrying
+  kSent = 0,               // the whole job was sent
+  kOther = 1,              // anything else
+  kNoReceipt = 2,          // no smetka.txt
+  kLoadFailed = 3,         // the receipt could not be loaded or was refused
+  kOperatorRefused = 4,    // a default was refused or a product name was missing
+  kStornoRefused = 5,      // storna.txt without smetka.txt
+  kConfigError = 6,        // the configuration file could not be made, read or examined
+  kPortFailed = 7,         // the port would not open, or failed before anything was sent
+  kClosedBeforeSend = 8,   // closed before anything was sent
+  kNotDeleted = 9,         // sent, but the receipt file could not be deleted
+  kCutOff = 10,            // cut off after sending had begun: check the register before retrying
+  kEarlierRunCutOff = 11,  // Journal=1: an earlier run of this receipt was cut off; nothing sent
 };
 
 // What a status promises about printing the receipt again.

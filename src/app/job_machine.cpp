@@ -18,6 +18,8 @@ constexpr const char* kLineGone = "Врската со фискалната ка
 constexpr const char* kClosedMidJob = "Печатењето е прекинато: програмата е затворена.";
 constexpr const char* kCannotGoOn = "Програмата не може да продолжи.";
 constexpr const char* kIniError = "Грешка во ini Фајлот.";
+constexpr const char* kNoAnswerText = "Фискалната каса не одговара.";
+constexpr const char* kStoppedAnswering = "Фискалната каса престана да одговара.";
 
 // Before the first command goes out a failure is safe to retry; after it the register may hold
 // part of the receipt, and every end is a cut-off but the end of the table itself.
@@ -37,6 +39,10 @@ constexpr Outcome kRefused = End(S::kLoadFailed, "Сметката не може
 constexpr Outcome kStorno = End(S::kStornoRefused, "Сторното не е возможно.", "",
                                 MsgStyle::kInformation, "Сторно сметка...");
 constexpr Outcome kSettings = End(S::kConfigError, kIniError);
+
+constexpr Outcome kEarlierCutOff = End(
+    S::kEarlierRunCutOff,
+    "Претходното печатење на оваа сметка е прекинато: проверете ја касата. Ништо не е испратено.");
 
 constexpr Row kTable[] = {
     // event, then what it means while starting up, waiting, preparing and sending
@@ -60,6 +66,10 @@ constexpr Row kTable[] = {
      End(S::kNotDeleted,
          "Сметката е испечатена: не печатете ја повторно.\r\n"
          "Датотеката на сметката не може да се избрише:")},
+    // Only the enquiry can have gone out before the first answer: nothing was printed.
+    {RunEvent::kNoAnswer, kGoOn, kGoOn, kGoOn, End(S::kPortFailed, kNoAnswerText)},
+    {RunEvent::kReplyTimeout, kGoOn, kGoOn, kGoOn, End(S::kCutOff, kStoppedAnswering)},
+    {RunEvent::kEarlierRunCutOff, kEarlierCutOff, kEarlierCutOff, kEarlierCutOff, End(S::kCutOff)},
 };
 static_assert(std::size(kTable) == kRunEventCount, "one row per event");
 

@@ -36,8 +36,11 @@ enum class RunEvent {
   kResourceFailure,    // the program itself cannot go on (threads, memory, its event loop)
   kJobSent,            // the table is used up: every command went out
   kReceiptNotDeleted,  // the job went out, but Clear=1 could not delete the receipt
+  kNoAnswer,           // Timeout= ran out and the register has answered nothing since start-up
+  kReplyTimeout,       // Timeout= ran out after the register had answered before
+  kEarlierRunCutOff,   // Journal=1 found this receipt's journal and it is not to be sent again
 };
-inline constexpr int kRunEventCount = 14;
+inline constexpr int kRunEventCount = 17;
 
 enum class Action {
   kNone,      // nothing to do: the event is logged at most

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/checked16.h"
+#include "app/journal.h"
 #include "app/shutdown.h"
 #include "device/frames.h"
 #include "device/sequence.h"
@@ -82,7 +83,7 @@ void DeleteReceipt(Bridge& b) {
   if (std::filesystem::remove(Utf8ToPath(b.state.sReceiptFile), ec)) return;
   const std::string why = ec ? ec.message() : "датотеката ја нема";
   const std::string detail = b.state.sReceiptFile + ": " + why;
-  b.frmMain.AddEvent("Сметката не е избришана: " + detail);
+  AddEvent(b, "Сметката не е избришана: " + detail);
   Finish(b, RunEvent::kReceiptNotDeleted, detail);
 }
 
@@ -91,6 +92,7 @@ void DeleteReceipt(Bridge& b) {
 void EndOfTable(Bridge& b) {
   if (!b.machine.SendingBegun()) return;
   if (b.state.sClear == "1") DeleteReceipt(b);
+  JobWentOut(b);
   Finish(b, RunEvent::kJobSent);
 }
 
@@ -111,6 +113,7 @@ void PrepareJob(Bridge& b) {
   }
   LoadIntoJob(b);
   BuildCommandTable(b);
+  GuardAgainstReprint(b);
 }
 
 void Pecati(Bridge& b, int16_t& linija) {
@@ -126,7 +129,12 @@ void Pecati(Bridge& b, int16_t& linija) {
   // travelled is taken now, before another byte goes out.
   if (b.frmMain.CloseRequested()) Finish(b, RunEvent::kCloseRequest);
   b.Comm.Output(command);
+  if (b.log) b.log->Sent(command);
   b.machine.SendingBegins();
+  // The wait for this command's ACK or EOT, and for the line to take it, has its limit.
+  if (s.iTimeout > 0 && b.replyTimer && b.replyExpired) {
+    b.replyTimer->Arm(std::chrono::seconds(s.iTimeout), b.replyExpired);
+  }
   if (linija > 1 && linija < s.iStepCount - 5) {
     b.frmMain.SetLabel("Ја печатам " + std::to_string(linija - 1) + "-та сметка");
   }

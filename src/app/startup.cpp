@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/new_file.h"
+#include "app/run_options.h"
 #include "app/shutdown.h"
 #include "ini/settings_file_check.h"
 #include "sys/paths.h"
@@ -12,8 +13,6 @@ namespace zelmo {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* kLineSettings = "9600,N,8,1";
 
 // A CIniFile error names neither the file nor the system's reason; the file at least is ours to
 // give.
@@ -61,13 +60,16 @@ void ReadSettings(Bridge& b) {
   s.sPrikaziForma = ReadSetting(b, kSettingsSection, "PrikaziForma");
   s.sDelimiter = ReadSetting(b, kSettingsSection, "Delimiter");
   s.sClear = ReadSetting(b, kSettingsSection, "Clear");
+  const auto problem =
+      ReadRunOptions([&b](const char* key) { return ReadSetting(b, kSettingsSection, key); }, s);
+  if (problem) Finish(b, RunEvent::kSettingsFailure, s.sIniFile + ": [Parametri] " + *problem);
 }
 
 // Said where whoever watches the run looks, without holding it: standard error and the log.
 void Note(Bridge& b, const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
-  b.frmMain.AddEvent(text);
+  AddEvent(b, text);
 }
 
 // Only "1" to "4" name a port; anything else is put right to "1", in memory and in the file. A
@@ -95,10 +97,10 @@ std::string DevicePathOf(Bridge& b, int16_t port) {
 void OpenPort(Bridge& b, int16_t port, const std::string& device) {
   SerialPort& comm = b.Comm;
   comm.SetCommPort(port, device);
-  comm.SetSettings(kLineSettings);
+  comm.SetSettings(b.state.sLineSettings);
   comm.SetRTSEnable(true);
   comm.SetDTREnable(true);
-  comm.SetHandshaking(kHandshakeRtsCts);
+  comm.SetHandshaking(b.state.iHandshaking);
   try {
     comm.SetPortOpen(true);
   } catch (const SerialError& e) {
@@ -109,10 +111,24 @@ void OpenPort(Bridge& b, int16_t port, const std::string& device) {
   }
 }
 
+// The log is opened once the port's device is known, so that its first line says all of the run's
+// settings.
+void OpenLog(Bridge& b, int16_t port, const std::string& device) {
+  const JobState& s = b.state;
+  if (s.sLog.empty() || !b.log) return;
+  b.log->Open(b.folder / Utf8ToPath(s.sLog), [&b](const std::string& text) { Note(b, text); });
+  b.log->Line("start zelmo " + s.sVersion + ", folder " + PathToUtf8(b.folder) +
+              ", Settings=" + s.sLineSettings + ", Handshaking=" + std::to_string(s.iHandshaking) +
+              ", Timeout=" + std::to_string(s.iTimeout) + ", PrikaziForma=" + s.sPrikaziForma +
+              ", Clear=" + s.sClear + ", port COM" + std::to_string(port) + " " + device);
+}
+
 void ConfigureAndOpenPort(Bridge& b) {
   try {
     const int16_t port = CheckedPortNumber(b);
-    OpenPort(b, port, DevicePathOf(b, port));
+    const std::string device = DevicePathOf(b, port);
+    OpenLog(b, port, device);
+    OpenPort(b, port, device);
   } catch (const IniError& e) {
     IniFailure(b, e);
   }

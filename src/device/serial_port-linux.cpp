@@ -56,16 +56,8 @@ std::string SystemReason(int error) {
   return std::strerror(error);
 }
 
-struct LineSettings {
-  long baud = 9600;
-  speed_t speed = B9600;
-  tcflag_t parity = 0;  // PARENB, PARENB | PARODD or 0
-  tcflag_t dataBits = CS8;
-  bool twoStopBits = false;
-};
-
-std::optional<speed_t> SpeedOf(long baud) {
-  static const std::pair<long, speed_t> kSpeeds[] = {
+std::optional<speed_t> SpeedOf(unsigned long baud) {
+  static const std::pair<unsigned long, speed_t> kSpeeds[] = {
       {110, B110},       {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
       {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
       {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
@@ -76,35 +68,27 @@ std::optional<speed_t> SpeedOf(long baud) {
   return std::nullopt;
 }
 
-// "9600,N,8,1": baud, parity N/E/O, data bits 5 to 8, stop bits 1 or 2.
-std::optional<LineSettings> ParseSettings(const std::string& text) {
-  const auto fields = SplitSettings(text);
-  if (!fields) return std::nullopt;
-  LineSettings line;
-  const auto speed = SpeedOf(static_cast<long>(fields->baud));
-  if (!speed) return std::nullopt;
-  line.speed = *speed;
-  line.baud = static_cast<long>(fields->baud);
-
-  const std::string& parity = fields->parity;
-  if (parity == "N" || parity == "n") {
-    line.parity = 0;
-  } else if (parity == "E" || parity == "e") {
-    line.parity = PARENB;
-  } else if (parity == "O" || parity == "o") {
-    line.parity = PARENB | PARODD;
-  } else {
-    return std::nullopt;
+// The parity bits of c_cflag. Mark and space are a parity bit that does not change: CMSPAR, with
+// PARODD for a bit that is always 1.
+tcflag_t ParityFlags(Parity parity) {
+  switch (parity) {
+    case Parity::kNone:
+      return 0;
+    case Parity::kEven:
+      return PARENB;
+    case Parity::kOdd:
+      return PARENB | PARODD;
+    case Parity::kMark:
+      return PARENB | CMSPAR | PARODD;
+    case Parity::kSpace:
+      return PARENB | CMSPAR;
   }
+  return 0;
+}
 
+tcflag_t SizeFlags(int dataBits) {
   static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-  const std::string& bits = fields->dataBits;
-  if (bits.size() != 1 || bits[0] < '5' || bits[0] > '8') return std::nullopt;
-  line.dataBits = kSizes[bits[0] - '5'];
-
-  if (fields->stopBits != "1" && fields->stopBits != "2") return std::nullopt;
-  line.twoStopBits = fields->stopBits == "2";
-  return line;
+  return kSizes[std::clamp(dataBits, 5, 8) - 5];
 }
 
 // Each counter the driver keeps, and the event its increase stands for.
@@ -310,6 +294,12 @@ class Writer {
     }
   }
 
+  // Bytes of Output that have not gone out yet, in our hands or the driver's.
+  bool Held() {
+    const std::lock_guard lock(mutex_);
+    return !failed_ && (!waiting_.empty() || DriverQueue() > 0);
+  }
+
  private:
   int DriverQueue() const {
     int queued = 0;
@@ -375,33 +365,11 @@ class Writer {
   bool stopping_ = false;
 };
 
-class PosixSerialPort : public SerialPort {
+class PosixSerialPort : public PortProperties {
  public:
-  PosixSerialPort(EventLoop& loop, CommListener& listener) : loop_(loop), listener_(listener) {}
+  PosixSerialPort(EventLoop& loop, CommListener& listener)
+      : PortProperties(EINVAL), loop_(loop), listener_(listener) {}
   ~PosixSerialPort() override { Close(); }
-
-  void SetCommPort(int16_t port, const std::string& device) override {
-    port_ = port;
-    device_ = device.empty() ? DefaultDevicePath(port) : device;
-  }
-
-  void SetSettings(const std::string& settings) override {
-    const auto parsed = ParseSettings(settings);
-    if (!parsed) throw SerialError(Device(), "invalid line settings \"" + settings + "\"", EINVAL);
-    settings_ = *parsed;
-  }
-
-  void SetRTSEnable(bool on) override { rts_ = on; }
-  void SetDTREnable(bool on) override { dtr_ = on; }
-  void SetHandshaking(int mode) override { handshaking_ = mode; }
-
-  void SetPortOpen(bool open) override {
-    if (open) {
-      Open();
-    } else {
-      Close();
-    }
-  }
 
   bool PortOpen() const override { return fd_ >= 0; }
 
@@ -414,8 +382,13 @@ class PosixSerialPort : public SerialPort {
 
   std::string Input() override { return channel_ ? channel_->TakeReceived() : std::string(); }
 
+  bool OutputHeld() override { return writer_ && writer_->Held(); }
+
  private:
-  std::string Device() const { return device_.empty() ? DefaultDevicePath(port_) : device_; }
+  // Speeds of the table, 5 to 8 data bits, 1 or 2 stop bits.
+  bool Runs(const LineSettings& line) const override {
+    return SpeedOf(line.baud) && line.dataBits >= 5 && line.stopBits != StopBits::kOneAndHalf;
+  }
 
   [[noreturn]] void Fail(int error, std::string reason = "") {
     CloseDescriptors();
@@ -424,7 +397,7 @@ class PosixSerialPort : public SerialPort {
     throw SerialError(Device(), reason, error, denied ? kDialoutHint : "");
   }
 
-  void Open() {
+  void Open() override {
     if (fd_ >= 0) return;
     fd_ = open(Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
@@ -450,9 +423,9 @@ class PosixSerialPort : public SerialPort {
 
   void Configure(termios& tio) {
     cfmakeraw(&tio);
-    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= settings_.dataBits | settings_.parity | CLOCAL | CREAD;
-    if (settings_.twoStopBits) tio.c_cflag |= CSTOPB;
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    tio.c_cflag |= SizeFlags(settings_.dataBits) | ParityFlags(settings_.parity) | CLOCAL | CREAD;
+    if (settings_.stopBits == StopBits::kTwo) tio.c_cflag |= CSTOPB;
     if (handshaking_ == kHandshakeRtsCts) tio.c_cflag |= CRTSCTS;
     // A break and a character that arrived with a framing or parity error are line events, never
     // bytes of a reply (a break would read as a NUL before the ACK that follows it): the driver
@@ -460,7 +433,8 @@ class PosixSerialPort : public SerialPort {
     tio.c_iflag |= IGNBRK | INPCK | IGNPAR;
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    if (cfsetispeed(&tio, settings_.speed) != 0 || cfsetospeed(&tio, settings_.speed) != 0) {
+    const speed_t speed = SpeedOf(settings_.baud).value_or(B9600);
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) {
       Fail(errno);
     }
     if (tcsetattr(fd_, TCSANOW, &tio) != 0) Fail(errno);
@@ -491,7 +465,8 @@ class PosixSerialPort : public SerialPort {
       if (!ReadReady(*channel, counters.get(), fd)) loop.Unwatch(fd);
     });
     if (!watching_) reader_ = std::thread(ReadLoop, channel_, counters, fd_, wakeRead_);
-    writer_ = std::make_shared<Writer>(channel_, fd_, wakeRead_, settings_.baud, Device());
+    writer_ = std::make_shared<Writer>(channel_, fd_, wakeRead_, static_cast<long>(settings_.baud),
+                                       Device());
     writerThread_ = std::thread([writer = writer_] { writer->Run(); });
     if (counters) {
       lineWatcherDone_ = std::make_shared<std::atomic<bool>>(false);
@@ -500,7 +475,7 @@ class PosixSerialPort : public SerialPort {
     }
   }
 
-  void Close() {
+  void Close() override {
     if (watching_) loop_.Unwatch(fd_);
     watching_ = false;
     if (channel_) channel_->Close();
@@ -545,12 +520,6 @@ class PosixSerialPort : public SerialPort {
 
   EventLoop& loop_;
   CommListener& listener_;
-  int16_t port_ = 1;
-  std::string device_;
-  LineSettings settings_;
-  bool rts_ = false;
-  bool dtr_ = false;
-  int handshaking_ = 0;
 
   int fd_ = -1;
   int wakeRead_ = -1;

@@ -54,48 +54,32 @@ constexpr ErrorEvent kErrorEvents[] = {
     {CE_RXPARITY, comEventRxParity}, {CE_TXFULL, comEventTxFull},
 };
 
-struct LineSettings {
-  DWORD baud = CBR_9600;
-  BYTE parity = NOPARITY;
-  BYTE dataBits = 8;
-  BYTE stopBits = ONESTOPBIT;
-};
-
-std::optional<BYTE> ParityOf(const std::string& letter) {
-  static const std::pair<const char*, BYTE> kParities[] = {
-      {"N", NOPARITY}, {"E", EVENPARITY}, {"O", ODDPARITY}, {"M", MARKPARITY}, {"S", SPACEPARITY},
-  };
-  for (const auto& [name, parity] : kParities) {
-    if (letter.size() == 1 && (letter[0] == name[0] || letter[0] == name[0] - 'A' + 'a')) {
-      return parity;
-    }
+BYTE ParityByte(Parity parity) {
+  switch (parity) {
+    case Parity::kNone:
+      return NOPARITY;
+    case Parity::kEven:
+      return EVENPARITY;
+    case Parity::kOdd:
+      return ODDPARITY;
+    case Parity::kMark:
+      return MARKPARITY;
+    case Parity::kSpace:
+      return SPACEPARITY;
   }
-  return std::nullopt;
+  return NOPARITY;
 }
 
-// "9600,N,8,1": baud, parity N/E/O/M/S, data bits 4 to 8, stop bits 1, 1.5 or 2.
-std::optional<LineSettings> ParseSettings(const std::string& text) {
-  const auto fields = SplitSettings(text);
-  if (!fields) return std::nullopt;
-  LineSettings line;
-  line.baud = static_cast<DWORD>(fields->baud);
-  if (line.baud == 0) return std::nullopt;
-  const auto parity = ParityOf(fields->parity);
-  if (!parity) return std::nullopt;
-  line.parity = *parity;
-  const std::string& bits = fields->dataBits;
-  if (bits.size() != 1 || bits[0] < '4' || bits[0] > '8') return std::nullopt;
-  line.dataBits = static_cast<BYTE>(bits[0] - '0');
-  if (fields->stopBits == "1") {
-    line.stopBits = ONESTOPBIT;
-  } else if (fields->stopBits == "1.5") {
-    line.stopBits = ONE5STOPBITS;
-  } else if (fields->stopBits == "2") {
-    line.stopBits = TWOSTOPBITS;
-  } else {
-    return std::nullopt;
+BYTE StopBitsByte(StopBits stopBits) {
+  switch (stopBits) {
+    case StopBits::kOne:
+      return ONESTOPBIT;
+    case StopBits::kOneAndHalf:
+      return ONE5STOPBITS;
+    case StopBits::kTwo:
+      return TWOSTOPBITS;
   }
-  return line;
+  return ONESTOPBIT;
 }
 
 class Handle {
@@ -228,36 +212,11 @@ class Reader {
   HANDLE io_ = nullptr;  // signals the end of the thread's overlapped operations
 };
 
-class Win32SerialPort : public SerialPort {
+class Win32SerialPort : public PortProperties {
  public:
-  Win32SerialPort(EventLoop& loop, CommListener& listener) : loop_(loop), listener_(listener) {}
+  Win32SerialPort(EventLoop& loop, CommListener& listener)
+      : PortProperties(ERROR_INVALID_PARAMETER), loop_(loop), listener_(listener) {}
   ~Win32SerialPort() override { Close(); }
-
-  void SetCommPort(int16_t port, const std::string& device) override {
-    port_ = port;
-    device_ = device.empty() ? DefaultDevicePath(port) : device;
-  }
-
-  void SetSettings(const std::string& settings) override {
-    const auto parsed = ParseSettings(settings);
-    if (!parsed) {
-      throw SerialError(Device(), "invalid line settings \"" + settings + "\"",
-                        ERROR_INVALID_PARAMETER);
-    }
-    settings_ = *parsed;
-  }
-
-  void SetRTSEnable(bool on) override { rts_ = on; }
-  void SetDTREnable(bool on) override { dtr_ = on; }
-  void SetHandshaking(int mode) override { handshaking_ = mode; }
-
-  void SetPortOpen(bool open) override {
-    if (open) {
-      Open();
-    } else {
-      Close();
-    }
-  }
 
   bool PortOpen() const override { return comm_.valid(); }
 
@@ -269,8 +228,19 @@ class Win32SerialPort : public SerialPort {
 
   std::string Input() override { return channel_ ? channel_->TakeReceived() : std::string(); }
 
+  // The driver's transmit queue, or CTS holding it. Taking the error flags here loses none that
+  // matter: the run ends on what this says.
+  bool OutputHeld() override {
+    if (!PortOpen()) return false;
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(comm_.get(), &errors, &stat)) return false;
+    return stat.cbOutQue > 0 || stat.fCtsHold;
+  }
+
  private:
-  std::string Device() const { return device_.empty() ? DefaultDevicePath(port_) : device_; }
+  // The driver takes every line the text can name.
+  bool Runs(const LineSettings&) const override { return true; }
 
   [[noreturn]] void Fail(DWORD error, const std::string& what = "") {
     comm_.Reset();
@@ -280,7 +250,7 @@ class Win32SerialPort : public SerialPort {
     throw SerialError(Device(), reason, static_cast<int>(error));
   }
 
-  void Open() {
+  void Open() override {
     if (PortOpen()) return;
     const DWORD locked = lock_.Take(Device());
     if (locked == ERROR_BUSY) {
@@ -312,14 +282,15 @@ class Win32SerialPort : public SerialPort {
   }
 
   void Configure(DCB& dcb) const {
-    dcb.BaudRate = settings_.baud;
-    dcb.ByteSize = settings_.dataBits;
-    dcb.Parity = settings_.parity;
-    dcb.StopBits = settings_.stopBits;
+    const bool parity = settings_.parity != Parity::kNone;
+    dcb.BaudRate = static_cast<DWORD>(settings_.baud);
+    dcb.ByteSize = static_cast<BYTE>(settings_.dataBits);
+    dcb.Parity = ParityByte(settings_.parity);
+    dcb.StopBits = StopBitsByte(settings_.stopBits);
     dcb.fBinary = TRUE;
-    dcb.fParity = settings_.parity != NOPARITY;
+    dcb.fParity = parity;
     // A byte with a parity error reads as "?".
-    dcb.fErrorChar = settings_.parity != NOPARITY;
+    dcb.fErrorChar = parity;
     dcb.ErrorChar = '?';
     const bool rtsCts = handshaking_ == kHandshakeRtsCts;
     dcb.fOutxCtsFlow = rtsCts;
@@ -349,7 +320,7 @@ class Win32SerialPort : public SerialPort {
     reader_ = std::thread(Reader(channel_, comm_.get(), stop_.get(), driverEvents));
   }
 
-  void Close() {
+  void Close() override {
     if (channel_) channel_->Close();
     if (stop_.valid()) SetEvent(stop_.get());
     // A zero mask ends a WaitCommEvent that is waiting.
@@ -364,12 +335,6 @@ class Win32SerialPort : public SerialPort {
 
   EventLoop& loop_;
   CommListener& listener_;
-  int16_t port_ = 1;
-  std::string device_;
-  LineSettings settings_;
-  bool rts_ = false;
-  bool dtr_ = false;
-  int handshaking_ = 0;
 
   PortLock lock_;
   Handle comm_;

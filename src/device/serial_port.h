@@ -87,6 +87,10 @@ class SerialPort {
 
   // All bytes waiting in the receive buffer, which is then empty.
   virtual std::string Input() = 0;
+
+  // Whether bytes handed to Output are still waiting to go out (the register holds the line
+  // stopped, CTS low). A port that cannot tell says no.
+  virtual bool OutputHeld() { return false; }
 };
 
 // The platform's port, reporting its events to `listener` through `loop`.

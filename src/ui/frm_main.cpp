@@ -11,10 +11,16 @@
 namespace zelmo {
 
 FrmMain::FrmMain(Window& window, ProgramEnd& end, std::filesystem::path folder,
-                 const PortFactory& makePort)
+                 const PortFactory& makePort, EventLoop* loop)
     : window_(window), end_(end), port_(makePort(*this)), bridge_{state_,  machine_,
                                                                   window_, *port_,
-                                                                  end_,    std::move(folder)} {}
+                                                                  end_,    std::move(folder)} {
+  bridge_.log = &log_;
+  if (!loop) return;
+  replyTimer_ = std::make_unique<ReplyTimer>(*loop);
+  bridge_.replyTimer = replyTimer_.get();
+  bridge_.replyExpired = [this] { ReplyTimedOut(); };
+}
 
 WindowHandlers FrmMain::Handlers() {
   return {[this] { Form_Load(); }, [this] { Form_QueryUnload(); }, [this] { btnPrint_Click(); }};
@@ -37,12 +43,14 @@ void FrmMain::btnPrint_Click() {
 void FrmMain::Comm_OnComm(int16_t commEvent) {
   Guard([&] {
     if (commEvent != comEvReceive) {
-      if (auto line = SerialEventLine(commEvent, state_.iSendPos)) window_.AddEvent(*line);
+      if (auto line = SerialEventLine(commEvent, state_.iSendPos)) AddEvent(bridge_, *line);
       return;
     }
     const std::string wire = port_->Input();
     if (wire.empty()) return;  // an earlier event already took these bytes
-    window_.AddEvent(DecodeReply(wire));
+    state_.bAnswered = true;
+    log_.Received(wire);
+    AddEvent(bridge_, DecodeReply(wire));
   });
 }
 
@@ -62,6 +70,18 @@ void FrmMain::Comm_OnLineFailure(const std::string& reason) {
 
 void FrmMain::ResourceFailure(const std::string& reason) {
   Finish(bridge_, RunEvent::kResourceFailure, reason);
+}
+
+void FrmMain::ReplyTimedOut() {
+  const std::string seconds = std::to_string(state_.iTimeout);
+  std::string detail = "Нема одговор од касата " + seconds + " секунди (Timeout=" + seconds + ").";
+  if (port_->OutputHeld()) {
+    detail +=
+        "\r\nЛинијата не ја прими командата: касата ја држи запрена (CTS ниско). Ако кабелот "
+        "или адаптерот нема линија CTS, ставете Handshaking=0.";
+  }
+  AddEvent(bridge_, detail);
+  Finish(bridge_, state_.bAnswered ? RunEvent::kReplyTimeout : RunEvent::kNoAnswer, detail);
 }
 
 void FrmMain::Guard(const std::function<void()>& handler) {

@@ -20,9 +20,10 @@ class FrmMain : public CommListener {
  public:
   using PortFactory = std::function<std::unique_ptr<SerialPort>(CommListener&)>;
 
-  // `folder` stands for the executable's folder (settings and receipts).
+  // `folder` stands for the executable's folder (settings and receipts). With `loop`, Timeout=
+  // is kept on it; without, the register is waited for as long as it takes.
   FrmMain(Window& window, ProgramEnd& end, std::filesystem::path folder,
-          const PortFactory& makePort);
+          const PortFactory& makePort, EventLoop* loop = nullptr);
 
   WindowHandlers Handlers();
 
@@ -38,7 +39,12 @@ class FrmMain : public CommListener {
   // The program cannot go on (its event loop failed): the run ends as the machine decides.
   [[noreturn]] void ResourceFailure(const std::string& reason);
 
+  // Timeout= ran out with no ACK or EOT for the last command.
+  [[noreturn]] void ReplyTimedOut();
+
   const JobState& state() const { return state_; }
+  // The program's version, for the log file's first line.
+  void SetVersion(const std::string& version) { state_.sVersion = version; }
   RunPhase phase() const { return machine_.phase(); }
 
  private:
@@ -51,6 +57,8 @@ class FrmMain : public CommListener {
   ProgramEnd& end_;
   std::unique_ptr<SerialPort> port_;
   Bridge bridge_;
+  RunLog log_;
+  std::unique_ptr<ReplyTimer> replyTimer_;
 };
 
 }  // namespace zelmo
