@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -352,6 +353,8 @@ LoadResult LoadReceipt(const std::string& path, JobState& state, Operator& op) {
   } catch (const ControlByteFound& found) {
     op.MsgBox(ControlByteMessage(found), MsgStyle::kError, "");
     return LoadResult::kFailed;
+  } catch (const std::bad_alloc&) {
+    throw;  // the program cannot go on, whatever the receipt holds
   } catch (const std::exception&) {
     return LoadResult::kFailed;
   }

@@ -5,6 +5,8 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <new>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -396,6 +398,18 @@ TEST_F(LoaderTest, UnreadableFileFails) {
   EXPECT_EQ(LoadReceipt((dir_ / "missing.txt").string(), state_, op_), kBad);
   EXPECT_EQ(LoadReceipt(dir_.string(), state_, op_), kBad);
   EXPECT_EQ(LoadReceipt("", state_, op_), kBad);
+}
+
+// Memory that runs out is the program's failure, not a bad receipt: it must not read as one.
+TEST_F(LoaderTest, RunningOutOfMemoryIsNotAFailedLoad) {
+  class StarvedOperator : public Operator {
+   public:
+    MsgAnswer MsgBox(const std::string&, MsgStyle, const std::string&) override {
+      throw std::bad_alloc();
+    }
+  } starved;
+  WriteAnsi("x;;A;1");  // the missing quantity is asked for
+  EXPECT_THROW(LoadReceipt(path_, state_, starved), std::bad_alloc);
 }
 
 TEST_F(LoaderTest, PathIsUtf8) {
