@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
