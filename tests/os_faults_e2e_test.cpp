@@ -144,6 +144,12 @@ TEST(OsFaults, EachInjectedFaultEndsWithItsStatusAndReasonAndNothingLost) {
        "eventfd2",
        1,
        "Too many open files"},
+      {"the port's wake-up pipe cannot be made",
+       Hidden,
+       {"-e", "trace=pipe2", "-e", "inject=pipe2:error=EMFILE:when=1"},
+       "pipe2",
+       1,
+       "Too many open files"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -31,6 +31,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -453,7 +454,12 @@ class PosixSerialPort : public PortProperties {
 
   void StartThreads() {
     int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) Fail(errno);
+    if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+      // Not the port's fault but the program's: it is out of descriptors.
+      const int error = errno;
+      CloseDescriptors();
+      throw std::system_error(error, std::generic_category(), "pipe2");
+    }
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
     channel_ = std::make_shared<SerialChannel>(loop_, listener_);
