@@ -1,0 +1,35 @@
+// Files that must survive a crash or a power cut: put in place whole or not at all, and a removal
+// that lasts. Every file the program writes goes through here.
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace zelmo::sys {
+
+// Which step failed ("write", "fsync", "rename", ...) and the system's reason for it.
+class DurableFileError : public std::runtime_error {
+ public:
+  DurableFileError(const std::string& step, const std::string& reason)
+      : std::runtime_error(step + ": " + reason), reason_(reason) {}
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string reason_;
+};
+
+// Writes `bytes` as `path`, replacing what was there: a temporary beside it written whole and
+// flushed, renamed over, then the folder flushed. A failure leaves the old file and no temporary.
+void WriteFileDurably(const std::filesystem::path& path, std::string_view bytes);
+
+// The same, but never replaces a file that is already there: returns false (and writes nothing)
+// when `path` exists.
+bool CreateFileDurably(const std::filesystem::path& path, std::string_view bytes);
+
+// Removes `path` and flushes its folder, so the removal survives a power cut. Returns false when
+// there was no such file.
+bool RemoveFileDurably(const std::filesystem::path& path);
+
+}  // namespace zelmo::sys
