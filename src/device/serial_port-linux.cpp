@@ -1,7 +1,7 @@
-// The serial port on termios. The front-end's event loop reads the device itself when it can
-// wait on descriptors; otherwise one reader thread waits on it and hands what arrives to the loop.
-// Writes never wait on the loop: what the driver cannot take at once is written by a writer
-// thread, which also gives up on a line that takes nothing for 30 s. On a real UART a line
+// The serial port on termios. The line is read and written on the front-end's event loop when
+// it can wait on descriptors: a reply reaches the listener and the next command goes out on that
+// one thread, with nothing else woken. Otherwise a thread of the port's own does the same and
+// hands what arrives to the loop. Writes never wait (serial_writer-linux.h). On a real UART a line
 // watcher sleeps in the driver until a modem line changes, and the driver's error counters are
 // read whenever bytes arrive. Everything the threads and the posted tasks share lives in a
 // SerialChannel that outlives the port, so a task that runs after the port is closed finds it
@@ -11,12 +11,16 @@
 #include "device/line_settings.h"
 #include "device/serial_channel.h"
 #include "device/serial_port.h"
+#include "device/serial_writer-linux.h"
+#include "sys/ready_wait.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,8 +31,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -43,13 +48,6 @@ constexpr const char* kDialoutHint =
     "повторно.";
 constexpr const char* kInUseReason = "in use by another program";
 
-// How long the line may take no bytes at all, with bytes waiting to go, before it counts as
-// failed. A frame goes out in well under a second, so this only runs out when the line is stuck
-// (the register holds CTS low).
-constexpr auto kWriteStall = std::chrono::seconds(30);
-constexpr const char* kStallReason =
-    "the line has taken no data for 30 s (the register holds it stopped: CTS low)";
-
 // Where the driver cannot wait for modem-line changes, how often the lines are looked at.
 constexpr auto kLineLookPeriod = std::chrono::milliseconds(50);
 
@@ -57,16 +55,24 @@ std::string SystemReason(int error) {
   return std::strerror(error);
 }
 
+constexpr std::pair<unsigned long, speed_t> kSpeeds[] = {
+    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
+    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+};
+
 std::optional<speed_t> SpeedOf(unsigned long baud) {
-  static const std::pair<unsigned long, speed_t> kSpeeds[] = {
-      {110, B110},       {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
-      {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-      {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
-  };
   for (const auto& [rate, speed] : kSpeeds) {
     if (rate == baud) return speed;
   }
   return std::nullopt;
+}
+
+std::string BaudOf(speed_t speed) {
+  for (const auto& [rate, code] : kSpeeds) {
+    if (code == speed) return std::to_string(rate) + " baud";
+  }
+  return "another speed";
 }
 
 // The parity bits of c_cflag. Mark and space are a parity bit that does not change: CMSPAR, with
@@ -85,6 +91,53 @@ tcflag_t ParityFlags(Parity parity) {
       return PARENB | CMSPAR;
   }
   return 0;
+}
+
+// The parity a c_cflag stands for; PARODD and CMSPAR mean nothing without PARENB.
+tcflag_t ParityOf(const termios& tio) {
+  return (tio.c_cflag & PARENB) ? tio.c_cflag & (PARENB | PARODD | CMSPAR) : 0;
+}
+
+std::string ParityName(tcflag_t parity) {
+  switch (parity) {
+    case 0:
+      return "no parity";
+    case PARENB:
+      return "even parity";
+    case PARENB | PARODD:
+      return "odd parity";
+    case PARENB | CMSPAR | PARODD:
+      return "mark parity";
+    case PARENB | CMSPAR:
+      return "space parity";
+  }
+  return "another parity";
+}
+
+char ParityLetter(Parity parity) {
+  static const char kLetters[] = {'N', 'E', 'O', 'M', 'S'};
+  return kLetters[static_cast<int>(parity)];
+}
+
+// The line as the settings file writes it.
+std::string SettingsText(const LineSettings& line) {
+  return std::to_string(line.baud) + "," + ParityLetter(line.parity) + "," +
+         std::to_string(line.dataBits) + "," + (line.stopBits == StopBits::kTwo ? "2" : "1");
+}
+
+// A pseudo-terminal carries bytes alone: it keeps the speed, stop bits and flow control it is
+// given but always reads back 8 data bits without parity.
+bool IsPseudoTerminal(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  constexpr unsigned kFirstPtyMajor = 136, kPtyMajors = 8;  // the kernel's slave range
+  return major(st.st_rdev) - kFirstPtyMajor < kPtyMajors;
+}
+
+std::string Join(const std::vector<std::string>& parts) {
+  std::string all;
+  for (const std::string& part : parts) all += (all.empty() ? "" : ", ") + part;
+  return all;
 }
 
 tcflag_t SizeFlags(int dataBits) {
@@ -155,50 +208,107 @@ void PostCounterEvents(SerialChannel& channel, LineCounters* counters) {
   for (int16_t event : counters->Rises()) channel.PostEvent(event);
 }
 
-// On the loop's thread, when the loop saw the line readable: the bytes go to the listener at once,
-// without a hand-over between threads. False once the line has failed.
-bool ReadReady(SerialChannel& channel, LineCounters* counters, int fd) {
+// When the loop saw the line readable: the bytes go to the listener. On the front-end's own loop
+// (`here`) they reach it at once, without a hand-over between threads; from the port's own
+// thread they are posted. False once the line has failed.
+bool ReadReady(SerialChannel& channel, LineCounters* counters, int fd, bool here) {
   char buffer[4096];
   const ssize_t n = read(fd, buffer, sizeof buffer);
   if (n > 0) {
-    RaiseCounterEventsHere(channel, counters);
-    channel.ReceiveHere(buffer, static_cast<size_t>(n));
+    if (here) {
+      RaiseCounterEventsHere(channel, counters);
+      channel.ReceiveHere(buffer, static_cast<size_t>(n));
+    } else {
+      PostCounterEvents(channel, counters);
+      channel.Receive(buffer, static_cast<size_t>(n));
+    }
     return true;
   }
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
-  channel.FailLineHere(n < 0 && errno != EIO ? SystemReason(errno) : "the line was hung up");
+  // A hung-up terminal reads as end of file; a pseudo-terminal whose other end has gone gives
+  // EIO.
+  const std::string reason = n < 0 && errno != EIO ? SystemReason(errno) : "the line was hung up";
+  if (here) {
+    channel.FailLineHere(reason);
+  } else {
+    channel.FailLine(reason);
+  }
   return false;
 }
 
-// Reads until the wake pipe says stop or the line fails. No sleeping here: a reply byte goes to
-// the loop as soon as poll() sees it.
-void ReadLoop(std::shared_ptr<SerialChannel> channel, std::shared_ptr<LineCounters> counters,
-              int fd, int wakeFd) {
-  char buffer[4096];
-  pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-  for (;;) {
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      channel->FailLine(SystemReason(errno));
-      return;
-    }
-    if (fds[1].revents != 0) return;
-    if (fds[0].revents == 0) continue;
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      PostCounterEvents(*channel, counters.get());
-      channel->Receive(buffer, static_cast<size_t>(n));
-      continue;
-    }
-    const int error = n < 0 ? errno : 0;
-    const bool hungUp = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-    if (error == EINTR || (error == EAGAIN && !hungUp)) continue;
-    // A hung-up terminal reads as end of file; a pseudo-terminal whose other end has gone gives
-    // EIO.
-    channel->FailLine(n < 0 && error != EAGAIN ? SystemReason(error) : "the line was hung up");
-    return;
+// Where the front-end's loop cannot wait on descriptors: a loop of the port's own, on a thread,
+// that reads and writes the line as the front-end's loop would and posts what the listener must
+// hear. Watches are set before Start or from its own thread.
+class PortThread : public EventLoop {
+ public:
+  // Throws std::system_error when the system will not give the wait.
+  explicit PortThread(std::function<void(const std::string&)> failed)
+      : wait_(ReadyWait::Make()), failed_(std::move(failed)) {}
+  ~PortThread() override { Stop(); }
+
+  // Throws std::system_error when no thread can be made.
+  void Start() {
+    thread_ = std::thread([this] { Run(); });
   }
-}
+
+  // Waits for the thread to end; what is still queued is dropped.
+  void Stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wait_->Wake();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  void Post(std::function<void()> task) override {
+    {
+      std::lock_guard lock(mutex_);
+      tasks_.push_back(std::move(task));
+    }
+    wait_->Wake();
+  }
+  bool WatchReadable(int fd, std::function<void()> ready) override {
+    watches_.Readable(fd, std::move(ready));
+    return true;
+  }
+  void WatchWritable(int fd, std::function<void()> ready) override {
+    watches_.Writable(fd, std::move(ready));
+  }
+  void SetDeadline(int fd, std::chrono::steady_clock::time_point when,
+                   std::function<void()> due) override {
+    watches_.Deadline(fd, when, std::move(due));
+  }
+  void Unwatch(int fd) override { watches_.Remove(fd); }
+
+ private:
+  void Run() {
+    for (;;) {
+      std::deque<std::function<void()>> tasks;
+      {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        tasks.swap(tasks_);
+      }
+      for (auto& task : tasks) task();
+      if (!tasks.empty()) continue;
+      try {
+        watches_.WaitAndRun(*wait_);
+      } catch (const std::system_error& e) {
+        failed_(e.what());
+        return;
+      }
+    }
+  }
+
+  std::unique_ptr<ReadyWait> wait_;
+  const std::function<void(const std::string&)> failed_;
+  Watches watches_;  // its own thread only, once started
+  std::mutex mutex_;
+  std::deque<std::function<void()>> tasks_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
 
 // The signal that ends the line watcher's wait in the driver; it does nothing else.
 int StopSignal() {
@@ -234,138 +344,6 @@ void WatchModemLines(std::shared_ptr<SerialChannel> channel, std::shared_ptr<Lin
   *done = true;
 }
 
-// Bytes the driver could not take at once, written by the writer thread in their order, and the
-// driver's own queue watched until it has gone out. A line that takes nothing for kWriteStall
-// while bytes wait has failed.
-class Writer {
- public:
-  Writer(std::shared_ptr<SerialChannel> channel, int fd, int wakeFd, long baud, std::string device)
-      : channel_(std::move(channel)),
-        fd_(fd),
-        wakeFd_(wakeFd),
-        baud_(baud),
-        device_(std::move(device)) {}
-
-  // On the loop's thread. Never waits for the line. False when the line has failed.
-  bool Output(const std::string& wire, int& error) {
-    std::lock_guard lock(mutex_);
-    if (failed_) return true;  // the failure is on its way to the listener
-    if (waiting_.empty()) {
-      size_t done = 0;
-      while (done < wire.size()) {
-        const ssize_t n = write(fd_, wire.data() + done, wire.size() - done);
-        if (n > 0) {
-          done += static_cast<size_t>(n);
-        } else if (n < 0 && errno == EAGAIN) {
-          break;
-        } else if (!(n < 0 && errno == EINTR)) {
-          error = n < 0 ? errno : EIO;
-          return false;
-        }
-      }
-      waiting_ = wire.substr(done);
-    } else {
-      waiting_ += wire;
-    }
-    progress_ = std::chrono::steady_clock::now();
-    work_ = true;
-    wake_.notify_all();
-    return true;
-  }
-
-  void Stop() {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    wake_.notify_all();
-  }
-
-  void Run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [this] { return stopping_ || work_; });
-      if (stopping_) return;
-      if (!waiting_.empty()) {
-        WriteWaiting(lock);
-      } else if (const int queued = DriverQueue(); queued > 0) {
-        WatchDrain(lock, queued);
-      } else {
-        work_ = false;
-      }
-      if (!failed_ && std::chrono::steady_clock::now() - progress_ >= kWriteStall) Fail(lock);
-    }
-  }
-
-  // Bytes of Output that have not gone out yet, in our hands or the driver's.
-  bool Held() {
-    const std::lock_guard lock(mutex_);
-    return !failed_ && (!waiting_.empty() || DriverQueue() > 0);
-  }
-
- private:
-  int DriverQueue() const {
-    int queued = 0;
-    return ioctl(fd_, TIOCOUTQ, &queued) == 0 ? queued : 0;
-  }
-
-  // Waits until the driver takes more (or the port closes), then gives it what it takes.
-  void WriteWaiting(std::unique_lock<std::mutex>& lock) {
-    const auto left = kWriteStall - (std::chrono::steady_clock::now() - progress_);
-    const int timeout = static_cast<int>(std::max<long long>(
-        0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count()));
-    lock.unlock();
-    pollfd fds[2] = {{fd_, POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
-    const int ready = poll(fds, 2, timeout);
-    lock.lock();
-    if (ready <= 0 || stopping_) return;
-    if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-      FailWith(lock, "the line was hung up");
-      return;
-    }
-    if ((fds[0].revents & POLLOUT) == 0) return;
-    const ssize_t n = write(fd_, waiting_.data(), waiting_.size());
-    if (n > 0) {
-      waiting_.erase(0, static_cast<size_t>(n));
-      progress_ = std::chrono::steady_clock::now();
-    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      FailWith(lock, SystemReason(errno));
-    }
-  }
-
-  // The driver holds bytes that have not gone out: look again when they should have, at the
-  // line's own pace, and count a shrinking queue as progress.
-  void WatchDrain(std::unique_lock<std::mutex>& lock, int queued) {
-    const long byteMicros = 10'000'000L / std::max(baud_, 1L);
-    const auto period =
-        std::clamp(std::chrono::microseconds(queued * byteMicros * 3 / 2),
-                   std::chrono::microseconds(20'000), std::chrono::microseconds(1'000'000));
-    wake_.wait_for(lock, period, [this] { return stopping_ || !waiting_.empty(); });
-    if (stopping_) return;
-    const int now = DriverQueue();
-    if (now < queued) progress_ = std::chrono::steady_clock::now();
-  }
-
-  void Fail(std::unique_lock<std::mutex>& lock) { FailWith(lock, kStallReason); }
-
-  void FailWith(std::unique_lock<std::mutex>&, const std::string& reason) {
-    failed_ = true;
-    work_ = false;
-    waiting_.clear();
-    channel_->FailLine(device_ + ": " + reason);
-  }
-
-  std::shared_ptr<SerialChannel> channel_;
-  const int fd_, wakeFd_;
-  const long baud_;
-  const std::string device_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::string waiting_;
-  std::chrono::steady_clock::time_point progress_;
-  bool work_ = false;
-  bool failed_ = false;
-  bool stopping_ = false;
-};
-
 class PosixSerialPort : public PortProperties {
  public:
   PosixSerialPort(EventLoop& loop, CommListener& listener)
@@ -377,8 +355,19 @@ class PosixSerialPort : public PortProperties {
   void Output(const std::string& wire) override {
     if (wire.empty()) return;
     if (fd_ < 0) throw SerialError(Device(), "the port is not open");
-    int error = 0;
-    if (!writer_->Output(wire, error)) throw SerialError(Device(), SystemReason(error), error);
+    if (!thread_) {
+      if (const int error = writer_->Write(wire); error != 0) {
+        throw SerialError(Device(), SystemReason(error), error);
+      }
+      return;
+    }
+    // The port's thread found the line gone: say so now, as a write on this thread would.
+    if (*lineDown_) throw SerialError(Device(), "the line has failed");
+    thread_->Post([writer = writer_, channel = channel_, wire, device = Device()] {
+      if (const int error = writer->Write(wire); error != 0) {
+        channel->FailLine(device + ": " + SystemReason(error));
+      }
+    });
   }
 
   std::string Input() override { return channel_ ? channel_->TakeReceived() : std::string(); }
@@ -439,6 +428,13 @@ class PosixSerialPort : public PortProperties {
       Fail(errno);
     }
     if (tcsetattr(fd_, TCSANOW, &tio) != 0) Fail(errno);
+    // tcsetattr succeeds when any one change took: an adapter that ignores one would run another
+    // line without a word, and the register would only seem not to answer.
+    termios got;
+    if (tcgetattr(fd_, &got) != 0) Fail(errno);
+    const std::string missed =
+        LineNotTaken(tio, got, IsPseudoTerminal(fd_), SettingsText(settings_), handshaking_);
+    if (!missed.empty()) Fail(EINVAL, missed);
   }
 
   // A pseudo-terminal has no modem lines and says so with ENOTTY or EINVAL; that is not a fault.
@@ -452,48 +448,67 @@ class PosixSerialPort : public PortProperties {
     }
   }
 
+  // The line is read and written on the front-end's loop when it can wait on descriptors, else
+  // on a thread of the port's own.
   void StartThreads() {
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-      // Not the port's fault but the program's: it is out of descriptors.
-      const int error = errno;
-      CloseDescriptors();
-      throw std::system_error(error, std::generic_category(), "pipe2");
-    }
-    wakeRead_ = pipeFds[0];
-    wakeWrite_ = pipeFds[1];
     channel_ = std::make_shared<SerialChannel>(loop_, listener_);
     const int fd = fd_;
     auto counters = LineCounters::Of(fd_);
-    // The listener may close and drop this port from within ReadReady: the callback holds only
-    // what outlives it.
-    watching_ = loop_.WatchReadable(fd, [&loop = loop_, channel = channel_, counters, fd] {
-      if (!ReadReady(*channel, counters.get(), fd)) loop.Unwatch(fd);
-    });
-    if (!watching_) reader_ = std::thread(ReadLoop, channel_, counters, fd_, wakeRead_);
-    writer_ = std::make_shared<Writer>(channel_, fd_, wakeRead_, static_cast<long>(settings_.baud),
-                                       Device());
-    writerThread_ = std::thread([writer = writer_] { writer->Run(); });
-    if (counters) {
-      lineWatcherDone_ = std::make_shared<std::atomic<bool>>(false);
-      StopSignal();  // its handler is in place before the watcher can be sent it
-      lineWatcher_ = std::thread(WatchModemLines, channel_, counters, fd_, lineWatcherDone_);
+    // The listener may close and drop this port from within a callback: each holds only what
+    // outlives it.
+    lineDown_ = std::make_shared<std::atomic<bool>>(false);
+    auto reading = [channel = channel_, counters, fd, down = lineDown_](EventLoop& io, bool here) {
+      return [&io, channel, counters, fd, here, down] {
+        if (ReadReady(*channel, counters.get(), fd, here)) return;
+        *down = true;
+        io.Unwatch(fd);
+      };
+    };
+    watching_ = loop_.WatchReadable(fd, reading(loop_, true));
+    if (!watching_) {
+      try {
+        thread_ = std::make_unique<PortThread>(
+            [channel = channel_](const std::string& reason) { channel->FailLine(reason); });
+      } catch (const std::system_error&) {
+        // Not the port's fault but the program's: it is out of descriptors.
+        Close();
+        throw;
+      }
+      thread_->WatchReadable(fd, reading(*thread_, false));
+    }
+    EventLoop& io = thread_ ? static_cast<EventLoop&>(*thread_) : loop_;
+    auto failed = [channel = channel_, device = Device(), here = watching_,
+                   down = lineDown_](const std::string& why) {
+      *down = true;
+      if (here) {
+        channel->FailLineHere(device + ": " + why);
+      } else {
+        channel->FailLine(device + ": " + why);
+      }
+    };
+    writer_ = std::make_shared<SerialWriter>(io, fd, static_cast<long>(settings_.baud), failed);
+    try {
+      if (thread_) thread_->Start();
+      if (counters) {
+        lineWatcherDone_ = std::make_shared<std::atomic<bool>>(false);
+        StopSignal();  // its handler is in place before the watcher can be sent it
+        lineWatcher_ = std::thread(WatchModemLines, channel_, counters, fd_, lineWatcherDone_);
+      }
+    } catch (const std::system_error&) {
+      Close();
+      throw;
     }
   }
 
   void Close() override {
+    if (channel_) channel_->Close();
+    // The port's own thread ends first: from then on the writer is this thread's alone.
+    if (thread_) thread_->Stop();
+    if (writer_) writer_->Stop();
     if (watching_) loop_.Unwatch(fd_);
     watching_ = false;
-    if (channel_) channel_->Close();
-    if (writer_) writer_->Stop();
-    if (wakeWrite_ >= 0) {
-      const char stop = 0;
-      while (write(wakeWrite_, &stop, 1) < 0 && errno == EINTR) {
-      }
-    }
-    if (reader_.joinable()) reader_.join();
-    if (writerThread_.joinable()) writerThread_.join();
     StopLineWatcher();
+    thread_.reset();
     channel_.reset();
     writer_.reset();
     if (fd_ >= 0) {
@@ -518,22 +533,18 @@ class PosixSerialPort : public PortProperties {
   }
 
   void CloseDescriptors() {
-    for (int* fd : {&fd_, &wakeRead_, &wakeWrite_}) {
-      if (*fd >= 0) close(*fd);  // closing the device also releases its lock
-      *fd = -1;
-    }
+    if (fd_ >= 0) close(fd_);  // closing the device also releases its lock
+    fd_ = -1;
   }
 
   EventLoop& loop_;
   CommListener& listener_;
 
   int fd_ = -1;
-  int wakeRead_ = -1;
-  int wakeWrite_ = -1;
   std::shared_ptr<SerialChannel> channel_;
-  std::shared_ptr<Writer> writer_;
-  std::thread reader_;
-  std::thread writerThread_;
+  std::shared_ptr<SerialWriter> writer_;
+  std::unique_ptr<PortThread> thread_;  // only where the front-end's loop cannot watch the line
+  std::shared_ptr<std::atomic<bool>> lineDown_;  // the line failed, as the port's thread found
   std::thread lineWatcher_;
   std::shared_ptr<std::atomic<bool>> lineWatcherDone_;
   bool watching_ = false;
@@ -548,6 +559,35 @@ std::vector<int16_t> CounterRises(const serial_icounter_struct& before,
     if (now.*counter != before.*counter) events.push_back(event);
   }
   return events;
+}
+
+std::string LineNotTaken(const termios& asked, const termios& got, bool bytesOnly,
+                         const std::string& settings, int handshaking) {
+  std::vector<std::string> kept;
+  if (cfgetospeed(&got) != cfgetospeed(&asked) || cfgetispeed(&got) != cfgetispeed(&asked)) {
+    kept.push_back(BaudOf(cfgetospeed(&got)));
+  }
+  if (!bytesOnly && (got.c_cflag & CSIZE) != (asked.c_cflag & CSIZE)) {
+    static const char* kSizes[] = {"5", "6", "7", "8"};
+    kept.push_back(std::string(kSizes[(got.c_cflag & CSIZE) / CS6]) + " data bits");
+  }
+  if (!bytesOnly && ParityOf(got) != ParityOf(asked)) kept.push_back(ParityName(ParityOf(got)));
+  if ((got.c_cflag & CSTOPB) != (asked.c_cflag & CSTOPB)) {
+    kept.push_back((got.c_cflag & CSTOPB) ? "2 stop bits" : "1 stop bit");
+  }
+  std::vector<std::string> missed;
+  if (!kept.empty()) {
+    missed.push_back("the line did not take Settings=" + settings + ": the driver keeps " +
+                     Join(kept));
+  }
+  if ((got.c_cflag & CRTSCTS) != (asked.c_cflag & CRTSCTS)) {
+    missed.push_back("the line did not take Handshaking=" + std::to_string(handshaking) +
+                     ": the driver keeps " +
+                     ((got.c_cflag & CRTSCTS) ? "RTS/CTS flow control" : "no flow control"));
+  }
+  std::string reason;
+  for (const std::string& part : missed) reason += (reason.empty() ? "" : "; ") + part;
+  return reason;
 }
 
 std::unique_ptr<SerialPort> MakeSerialPort(EventLoop& loop, CommListener& listener) {

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zelmo {
@@ -96,26 +98,50 @@ std::string AllByteValues() {
   return all;
 }
 
-class SerialPortTest : public ::testing::Test {
+// The front-end's loop either waits on the port's descriptor itself (the console's) or cannot
+// (the desktop's): then the port reads and writes on a thread of its own.
+enum class Loop { kThreaded, kWatching };
+
+std::unique_ptr<testing::RunLoop> MakeLoop(Loop kind) {
+  if (kind == Loop::kWatching) return std::make_unique<testing::WatchingLoop>(3s);
+  return std::make_unique<TestLoop>(3s);
+}
+
+class SerialPortTest : public ::testing::TestWithParam<Loop> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(pty_.ok()) << "no pseudo-terminal: " << std::strerror(errno);
-    port_ = MakeSerialPort(loop_, listener_);
+    port_ = MakeSerialPort(*loop_, listener_);
     listener_.port = port_.get();
     Configure(*port_, pty_.slavePath());
   }
 
+  // What the register reads of `count` bytes, with the loop running meanwhile as the front-end's
+  // does.
+  std::string ReadRunning(size_t count) {
+    std::string got;
+    std::atomic<bool> finished = false;
+    std::thread reader([&] {
+      got = pty_.Read(count);
+      finished = true;
+      loop_->Post([] {});  // wakes the loop to see it
+    });
+    loop_->RunUntil([&] { return finished.load(); }, 10s);
+    reader.join();
+    return got;
+  }
+
   bool ReceivedAtLeast(size_t count) {
-    return loop_.RunUntil([&] { return listener_.received.size() >= count; });
+    return loop_->RunUntil([&] { return listener_.received.size() >= count; });
   }
 
   PseudoTerminal pty_;
-  TestLoop loop_{3s};
+  std::unique_ptr<testing::RunLoop> loop_ = MakeLoop(GetParam());
   RecordingListener listener_;
   std::unique_ptr<SerialPort> port_;
 };
 
-TEST_F(SerialPortTest, ReceivedBytesRaiseTheReceiveEventWithEveryByteUnchanged) {
+TEST_P(SerialPortTest, ReceivedBytesRaiseTheReceiveEventWithEveryByteUnchanged) {
   port_->SetPortOpen(true);
   ASSERT_TRUE(port_->PortOpen());
 
@@ -131,12 +157,12 @@ TEST_F(SerialPortTest, ReceivedBytesRaiseTheReceiveEventWithEveryByteUnchanged) 
   EXPECT_EQ(listener_.received, "\x06" + all);
 
   // A pseudo-terminal has no modem lines: receive events and nothing else.
-  loop_.RunFor(30ms);
+  loop_->RunFor(30ms);
   for (int16_t event : listener_.events) EXPECT_EQ(event, comEvReceive);
   EXPECT_TRUE(listener_.failures.empty());
 }
 
-TEST_F(SerialPortTest, BytesArrivingInPiecesAreAllDelivered) {
+TEST_P(SerialPortTest, BytesArrivingInPiecesAreAllDelivered) {
   port_->SetPortOpen(true);
   std::string sent;
   for (const char* piece : {"\x02", "Dq1", "ABC", "\x03", "0F50"}) {
@@ -148,7 +174,7 @@ TEST_F(SerialPortTest, BytesArrivingInPiecesAreAllDelivered) {
   EXPECT_EQ(port_->Input(), "");  // everything was taken already
 }
 
-TEST_F(SerialPortTest, OutputReachesTheLineByteForByte) {
+TEST_P(SerialPortTest, OutputReachesTheLineByteForByte) {
   port_->SetPortOpen(true);
   const std::string all = AllByteValues();
   port_->Output(all);
@@ -156,7 +182,7 @@ TEST_F(SerialPortTest, OutputReachesTheLineByteForByte) {
   EXPECT_EQ(pty_.Read(all.size()), all);
 }
 
-TEST_F(SerialPortTest, OutputOnAStoppedLineReturnsAtOnceAndGoesOutInOrderWhenTheLineMoves) {
+TEST_P(SerialPortTest, OutputOnAStoppedLineReturnsAtOnceAndGoesOutInOrderWhenTheLineMoves) {
   port_->SetPortOpen(true);
   ASSERT_TRUE(pty_.StopOutput(true));
   std::string all;
@@ -166,18 +192,18 @@ TEST_F(SerialPortTest, OutputOnAStoppedLineReturnsAtOnceAndGoesOutInOrderWhenThe
   port_->Output(all);
   port_->Output("\x04");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "Output waited for the line";
-  loop_.RunFor(100ms);
+  loop_->RunFor(100ms);
   EXPECT_TRUE(pty_.Quiet(100ms));
   EXPECT_TRUE(listener_.failures.empty());
 
   ASSERT_TRUE(pty_.StopOutput(false));
   const std::string expected = "\x05" + all + "\x04";
-  EXPECT_EQ(pty_.Read(expected.size()), expected);
-  loop_.RunFor(50ms);
+  EXPECT_EQ(ReadRunning(expected.size()), expected);
+  loop_->RunFor(50ms);
   EXPECT_TRUE(listener_.failures.empty());
 }
 
-TEST_F(SerialPortTest, ClosingWhileOutputWaitsForTheLineIsPrompt) {
+TEST_P(SerialPortTest, ClosingWhileOutputWaitsForTheLineIsPrompt) {
   port_->SetPortOpen(true);
   ASSERT_TRUE(pty_.StopOutput(true));
   port_->Output(std::string(10000, 'x'));
@@ -185,12 +211,12 @@ TEST_F(SerialPortTest, ClosingWhileOutputWaitsForTheLineIsPrompt) {
   port_->SetPortOpen(false);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   EXPECT_FALSE(port_->PortOpen());
-  loop_.RunFor(50ms);
+  loop_->RunFor(50ms);
   EXPECT_TRUE(listener_.failures.empty());
   EXPECT_THROW(port_->Output("\x05"), SerialError);
 }
 
-TEST_F(SerialPortTest, LineIsSetUpAsTheSettingsSay) {
+TEST_P(SerialPortTest, LineIsSetUpAsTheSettingsSay) {
   // A pseudo-terminal keeps the speed, stop bits and flow control it is given but always reads
   // back 8 data bits without parity, so those two are only checked for the register's 8N1.
   struct Case {
@@ -229,7 +255,7 @@ TEST_F(SerialPortTest, LineIsSetUpAsTheSettingsSay) {
   }
 }
 
-TEST_F(SerialPortTest, SettingsThatAreNotALineAreRefused) {
+TEST_P(SerialPortTest, SettingsThatAreNotALineAreRefused) {
   for (const char* bad : {"", "9600", "9600,N,8", "9600,N,8,1,1", "abc,N,8,1", "12345,N,8,1",
                           "9600,X,8,1", "9600,N,9,1", "9600,N,4,1", "9600,N,8,3", "-9600,N,8,1",
                           "9600,N,8,", "99999999999,N,8,1"}) {
@@ -242,10 +268,10 @@ TEST_F(SerialPortTest, SettingsThatAreNotALineAreRefused) {
   EXPECT_EQ(cfgetospeed(&tio), B9600);
 }
 
-TEST_F(SerialPortTest, APortHeldByOneIsRefusedToAnotherUntilClosed) {
+TEST_P(SerialPortTest, APortHeldByOneIsRefusedToAnotherUntilClosed) {
   port_->SetPortOpen(true);
   RecordingListener otherListener;
-  auto other = MakeSerialPort(loop_, otherListener);
+  auto other = MakeSerialPort(*loop_, otherListener);
   Configure(*other, pty_.slavePath());
   try {
     other->SetPortOpen(true);
@@ -263,7 +289,7 @@ TEST_F(SerialPortTest, APortHeldByOneIsRefusedToAnotherUntilClosed) {
   EXPECT_TRUE(other->PortOpen());
 }
 
-TEST_F(SerialPortTest, PortsThatCannotBeOpenedNameTheDeviceAndTheReason) {
+TEST_P(SerialPortTest, PortsThatCannotBeOpenedNameTheDeviceAndTheReason) {
   const std::string missing = "/dev/zelmo-no-such-port";
   port_->SetCommPort(3, missing);
   try {
@@ -294,7 +320,7 @@ TEST_F(SerialPortTest, PortsThatCannotBeOpenedNameTheDeviceAndTheReason) {
   unlink(plainFile);
 }
 
-TEST_F(SerialPortTest, NoPermissionTellsHowToGetIt) {
+TEST_P(SerialPortTest, NoPermissionTellsHowToGetIt) {
   char locked[] = "/tmp/zelmo-no-access-XXXXXX";
   const int fd = mkstemp(locked);
   ASSERT_GE(fd, 0);
@@ -319,41 +345,48 @@ TEST_F(SerialPortTest, NoPermissionTellsHowToGetIt) {
   unlink(locked);
 }
 
-TEST_F(SerialPortTest, HangUpOfTheOtherEndIsOneLineFailure) {
+TEST_P(SerialPortTest, HangUpOfTheOtherEndIsOneLineFailure) {
   port_->SetPortOpen(true);
   pty_.CloseMaster();
-  ASSERT_TRUE(loop_.RunUntil([&] { return !listener_.failures.empty(); }));
-  loop_.RunFor(30ms);
+  ASSERT_TRUE(loop_->RunUntil([&] { return !listener_.failures.empty(); }));
+  loop_->RunFor(30ms);
   EXPECT_EQ(listener_.failures.size(), 1u);
   EXPECT_THROW(port_->Output("\x05"), SerialError);
 }
 
-TEST_F(SerialPortTest, OutputOnAClosedPortFails) {
+TEST_P(SerialPortTest, OutputOnAClosedPortFails) {
   EXPECT_THROW(port_->Output("\x05"), SerialError);
   EXPECT_EQ(port_->Input(), "");
 }
 
-TEST_F(SerialPortTest, EventsStillQueuedWhenThePortGoesAreDropped) {
+TEST_P(SerialPortTest, EventsStillQueuedWhenThePortGoesAreDropped) {
   port_->SetPortOpen(true);
   pty_.Write("\x06");
-  ASSERT_TRUE(loop_.WaitForPending());
+  if (auto* threaded = dynamic_cast<TestLoop*>(loop_.get())) {
+    ASSERT_TRUE(threaded->WaitForPending());
+  }
   port_.reset();
   listener_.port = nullptr;
-  loop_.RunFor(30ms);
+  loop_->RunFor(30ms);
   EXPECT_TRUE(listener_.events.empty());
 }
 
-TEST_F(SerialPortTest, AReopenedPortStartsWithoutStaleInput) {
+TEST_P(SerialPortTest, AReopenedPortStartsWithoutStaleInput) {
   port_->SetPortOpen(true);
   port_->SetPortOpen(false);
   pty_.Write("stale");
-  loop_.RunFor(20ms);
+  loop_->RunFor(20ms);
   port_->SetPortOpen(true);
   pty_.Write("\x06");
   ASSERT_TRUE(ReceivedAtLeast(1));
-  loop_.RunFor(20ms);
+  loop_->RunFor(20ms);
   EXPECT_EQ(listener_.received, "\x06");
 }
+
+INSTANTIATE_TEST_SUITE_P(Loops, SerialPortTest, ::testing::Values(Loop::kThreaded, Loop::kWatching),
+                         [](const auto& info) {
+                           return info.param == Loop::kWatching ? "OnTheLoop" : "OnAThread";
+                         });
 
 // Each counter of a real UART and the event its rise stands for, as the event table names them.
 TEST(CounterRises, EachCounterRaisesItsOwnEventOnce) {
@@ -385,6 +418,54 @@ TEST(CounterRises, EachCounterRaisesItsOwnEventOnce) {
   now.brk = 2;
   now.cts = 1;
   EXPECT_EQ(CounterRises(before, now), (std::vector<int16_t>{3, 1001, 1009}));
+}
+
+// The line the port asks for, and the same line as a driver that did not keep some of it reads
+// it back.
+termios Line(speed_t speed, tcflag_t flags) {
+  termios tio{};
+  cfmakeraw(&tio);
+  tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  tio.c_cflag |= flags | CLOCAL | CREAD;
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+  return tio;
+}
+
+TEST(LineNotTaken, NamesTheKeyAndWhatTheDriverKeptInstead) {
+  const termios asked = Line(B19200, CS7 | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  struct Case {
+    termios got;
+    bool bytesOnly;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {asked, false, ""},
+      {Line(B9600, CS7 | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), false,
+       "the line did not take Settings=19200,M,7,2: the driver keeps 9600 baud"},
+      {Line(B19200, CS8 | CSTOPB | CRTSCTS), false,
+       "the line did not take Settings=19200,M,7,2: the driver keeps 8 data bits, no parity"},
+      // Mark parity without its stick bit is odd parity: an adapter without CMSPAR.
+      {Line(B19200, CS7 | PARENB | PARODD | CSTOPB | CRTSCTS), false,
+       "the line did not take Settings=19200,M,7,2: the driver keeps odd parity"},
+      {Line(B19200, CS7 | PARENB | PARODD | CMSPAR), false,
+       "the line did not take Settings=19200,M,7,2: the driver keeps 1 stop bit; the line did not "
+       "take Handshaking=2: the driver keeps no flow control"},
+      // A pseudo-terminal's 8 data bits without parity are what it always reads back ...
+      {Line(B19200, CS8 | PARODD | CMSPAR | CSTOPB | CRTSCTS), true, ""},
+      // ... but the speed, stop bits and flow control it keeps like any other line.
+      {Line(B38400, CS8 | CRTSCTS), true,
+       "the line did not take Settings=19200,M,7,2: the driver keeps 38400 baud, 1 stop bit"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    EXPECT_EQ(LineNotTaken(asked, c.got, c.bytesOnly, "19200,M,7,2", 2), c.reason);
+  }
+  // Handshaking=0 on a driver that keeps the flow control on.
+  EXPECT_EQ(LineNotTaken(Line(B9600, CS8), Line(B9600, CS8 | CRTSCTS), false, "9600,N,8,1", 0),
+            "the line did not take Handshaking=0: the driver keeps RTS/CTS flow control");
+  // Without PARENB the other parity bits mean nothing: no parity either way.
+  EXPECT_EQ(LineNotTaken(Line(B9600, CS8 | PARODD), Line(B9600, CS8), false, "9600,N,8,1", 0), "");
 }
 
 TEST(DefaultDevicePath, PortNumbersCountFromTheFirstSerialDevice) {

@@ -8,19 +8,38 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "device/serial_port.h"
+#include "sys/ready_wait.h"
 
 namespace zelmo::testing {
 
-class TestLoop : public EventLoop {
+// A loop the test runs on its own thread.
+class RunLoop : public EventLoop {
  public:
-  // `patience`: how long RunUntil and WaitForPending wait when not told.
-  explicit TestLoop(std::chrono::milliseconds patience) : patience_(patience) {}
+  // Runs the loop until `done` holds or `timeout` passes; returns whether `done` held.
+  virtual bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) = 0;
+  bool RunUntil(const std::function<bool()>& done) { return RunUntil(done, patience_); }
+  // Runs the loop for `period`.
+  void RunFor(std::chrono::milliseconds period) {
+    RunUntil([] { return false; }, period);
+  }
+
+ protected:
+  // `patience`: how long RunUntil waits when not told.
+  explicit RunLoop(std::chrono::milliseconds patience) : patience_(patience) {}
+  const std::chrono::milliseconds patience_;
+};
+
+// A loop of posted tasks alone, which cannot watch descriptors: the port reads on a thread.
+class TestLoop : public RunLoop {
+ public:
+  explicit TestLoop(std::chrono::milliseconds patience) : RunLoop(patience) {}
 
   void Post(std::function<void()> task) override {
     std::lock_guard lock(mutex_);
@@ -28,8 +47,8 @@ class TestLoop : public EventLoop {
     ready_.notify_all();
   }
 
-  // Runs posted tasks until `done` holds or `timeout` passes; returns whether `done` held.
-  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  using RunLoop::RunUntil;
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
       std::unique_lock lock(mutex_);
@@ -41,12 +60,6 @@ class TestLoop : public EventLoop {
     }
     return true;
   }
-  bool RunUntil(const std::function<bool()>& done) { return RunUntil(done, patience_); }
-
-  // Runs posted tasks for `period`.
-  void RunFor(std::chrono::milliseconds period) {
-    RunUntil([] { return false; }, period);
-  }
 
   bool WaitForPending() {
     std::unique_lock lock(mutex_);
@@ -54,9 +67,64 @@ class TestLoop : public EventLoop {
   }
 
  private:
-  const std::chrono::milliseconds patience_;
   std::mutex mutex_;
   std::condition_variable ready_;
+  std::deque<std::function<void()>> tasks_;
+};
+
+// A loop that waits on descriptors and deadlines as the console front-end's does: the port reads
+// and writes on the test's own thread, the one that runs the loop. Needs ReadyWait::Make().
+class WatchingLoop : public RunLoop {
+ public:
+  explicit WatchingLoop(std::chrono::milliseconds patience)
+      : RunLoop(patience), wait_(ReadyWait::Make()) {}
+
+  void Post(std::function<void()> task) override {
+    {
+      std::lock_guard lock(mutex_);
+      tasks_.push_back(std::move(task));
+    }
+    wait_->Wake();
+  }
+  bool WatchReadable(int fd, std::function<void()> ready) override {
+    watches_.Readable(fd, std::move(ready));
+    return true;
+  }
+  void WatchWritable(int fd, std::function<void()> ready) override {
+    watches_.Writable(fd, std::move(ready));
+  }
+  void SetDeadline(int fd, std::chrono::steady_clock::time_point when,
+                   std::function<void()> due) override {
+    ++deadlinesSet;
+    watches_.Deadline(fd, when, std::move(due));
+  }
+  void Unwatch(int fd) override { watches_.Remove(fd); }
+
+  using RunLoop::RunUntil;
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      std::deque<std::function<void()>> tasks;
+      {
+        std::lock_guard lock(mutex_);
+        tasks.swap(tasks_);
+      }
+      for (auto& task : tasks) task();
+      if (!tasks.empty()) continue;
+      watches_.Deadline(kRunEnd, end, [] {});  // the run's own end ends the wait too
+      watches_.WaitAndRun(*wait_);
+    }
+    return true;
+  }
+
+  int deadlinesSet = 0;
+
+ private:
+  static constexpr int kRunEnd = -1;  // no descriptor: the key of the run's own deadline
+  std::unique_ptr<ReadyWait> wait_;
+  Watches watches_;
+  std::mutex mutex_;
   std::deque<std::function<void()>> tasks_;
 };
 

@@ -1,6 +1,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <system_error>
 
 #include <thread>
@@ -11,6 +12,8 @@
 
 namespace zelmo {
 namespace {
+
+using namespace std::chrono_literals;
 
 struct Pipe {
   Pipe() { EXPECT_EQ(pipe(fds), 0); }
@@ -56,6 +59,59 @@ TEST(ReadyWait, AWaitTheSystemRefusesThrowsInsteadOfSpinning) {
   const std::vector<int> many(16, 0);  // poll() takes no more than the limit: EINVAL
   EXPECT_THROW(wait->Wait(many), std::system_error);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+}
+
+using Clock = ReadyWait::Clock;
+
+// Readable, writable, a hang-up that is both, and a deadline that ends a wait with none of them.
+TEST(ReadyWait, ReportsWhatEachDescriptorIsReadyForOrEndsAtTheDeadline) {
+  auto wait = ReadyWait::Make();
+  ASSERT_NE(wait, nullptr);
+  Pipe line;
+  const auto start = Clock::now();
+  EXPECT_TRUE(wait->WaitFor({{line.fds[0], true, false}}, start + 30ms).empty());
+  EXPECT_GE(Clock::now() - start, 30ms) << "ended before its deadline";
+
+  const auto ready =
+      wait->WaitFor({{line.fds[0], true, false}, {line.fds[1], false, true}}, Clock::now() + 1s);
+  ASSERT_EQ(ready.size(), 1u);
+  EXPECT_EQ(ready[0].fd, line.fds[1]);
+  EXPECT_TRUE(ready[0].writable);
+
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);  // nobody reads: the writer's end has failed
+  const auto failed = wait->WaitFor({{ends[1], false, true}}, std::nullopt);
+  close(ends[1]);
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_TRUE(failed[0].readable && failed[0].writable);
+}
+
+// A writable watch runs once; a deadline runs once, when due and not before, and a new one
+// replaces it; a callback may remove its own watch while it runs.
+TEST(Watches, OneShotWatchesAndDeadlinesRunOnceEach) {
+  auto wait = ReadyWait::Make();
+  ASSERT_NE(wait, nullptr);
+  Pipe line;
+  Watches watches;
+  int writable = 0, due = 0, early = 0, read = 0;
+  watches.Writable(line.fds[1], [&] { ++writable; });
+  watches.Deadline(line.fds[1], Clock::now() + 10s, [&] { ++early; });
+  watches.Deadline(line.fds[1], Clock::now() + 40ms, [&] { ++due; });
+  watches.Readable(line.fds[0], [&] {
+    ++read;
+    watches.Remove(line.fds[0]);
+  });
+  ASSERT_EQ(write(line.fds[1], "\x06", 1), 1);
+  const auto start = Clock::now();
+  while (Clock::now() - start < 200ms) {
+    watches.Deadline(-1, start + 200ms, [] {});  // the test's own end
+    watches.WaitAndRun(*wait);
+  }
+  EXPECT_EQ(writable, 1);
+  EXPECT_EQ(due, 1);
+  EXPECT_EQ(early, 0);
+  EXPECT_EQ(read, 1) << "a removed watch ran again";
 }
 
 }  // namespace

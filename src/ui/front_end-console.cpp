@@ -2,11 +2,11 @@
 // standard input is read by a thread of its own, started only when a line is first needed, so a
 // hidden run that asks nothing never touches it.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <iostream>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -73,10 +73,17 @@ class ConsoleFrontEnd : public FrontEnd {
   // Only the loop's own thread watches; the port does it when it opens.
   bool WatchReadable(int fd, std::function<void()> ready) override {
     if (!wait_) return false;
-    watched_[fd] = std::move(ready);
+    watches_.Readable(fd, std::move(ready));
     return true;
   }
-  void Unwatch(int fd) override { watched_.erase(fd); }
+  void WatchWritable(int fd, std::function<void()> ready) override {
+    watches_.Writable(fd, std::move(ready));
+  }
+  void SetDeadline(int fd, std::chrono::steady_clock::time_point when,
+                   std::function<void()> due) override {
+    watches_.Deadline(fd, when, std::move(due));
+  }
+  void Unwatch(int fd) override { watches_.Remove(fd); }
 
   // A question is answered by the next line of input; a close request meanwhile takes it away.
   MsgAnswer MsgBox(const std::string& text, MsgStyle style, const std::string& title) override {
@@ -143,19 +150,10 @@ class ConsoleFrontEnd : public FrontEnd {
     }
   }
 
-  // Sleeps until a task is posted or a watched descriptor is readable, and runs the callbacks of
-  // the readable ones here, on the loop's thread: a reply reaches its handler without a
-  // hand-over between threads. A wait that fails for good throws, and the run ends.
-  void WaitForWork() {
-    std::vector<int> fds;
-    for (const auto& [fd, ready] : watched_) fds.push_back(fd);
-    for (int fd : wait_->Wait(fds)) {
-      const auto watch = watched_.find(fd);
-      if (watch == watched_.end()) continue;
-      const std::function<void()> ready = watch->second;  // it may unwatch itself
-      ready();
-    }
-  }
+  // Sleeps until a task is posted, a watched descriptor is ready or a deadline comes, and runs
+  // their callbacks here, on the loop's thread: a reply reaches its handler without a hand-over
+  // between threads. A wait that fails for good throws, and the run ends.
+  void WaitForWork() { watches_.WaitAndRun(*wait_); }
 
   // The next line of input for a question; nothing at the end of input.
   std::optional<std::string> NextLine() {
@@ -216,7 +214,7 @@ class ConsoleFrontEnd : public FrontEnd {
   std::string label_ = kReadyText;
   // Nothing: the queue alone is waited on, and the port reads on a thread of its own.
   std::unique_ptr<ReadyWait> wait_ = ReadyWait::Make();
-  std::map<int, std::function<void()>> watched_;  // the loop's thread only
+  Watches watches_;  // the loop's thread only
 
   std::mutex mu_;
   std::condition_variable cv_;
