@@ -101,14 +101,35 @@ std::string ReadText(const std::filesystem::path& file) {
   return text.str();
 }
 
+// Debian's own Python, which has python3-serial, whatever else is first on the path.
+constexpr const char* kPython = "/usr/bin/python3";
+constexpr const char* kReplayScript = ZELMO_REPLAY_SCRIPT;
+
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : bytes) {
+    hex += kDigits[static_cast<unsigned char>(c) >> 4];
+    hex += kDigits[static_cast<unsigned char>(c) & 15];
+  }
+  return hex;
+}
+
 // The bridge, started as a point-of-sale program starts it: standard input empty, its output
 // into files that are only looked at when something went wrong.
 class Bridge {
  public:
-  Bridge(const JobPlan& plan, const ScratchDir& dir) : dir_(dir) {
+  Bridge(const JobPlan& plan, const ScratchDir& dir, const std::string& device) : dir_(dir) {
     std::vector<std::string> args = {plan.zelmo};
-    if (plan.frontEnd == FrontEndKind::kConsole) args.push_back("--console");
-    args.insert(args.end(), {"--dir", dir.path().string()});
+    if (!plan.replay.empty()) {
+      std::string hex;
+      for (const std::string& command : plan.replay) hex += Hex(command) + "\n";
+      dir.Write("commands.txt", hex);
+      args = {kPython, kReplayScript, device, (dir.path() / "commands.txt").string()};
+    } else {
+      if (plan.frontEnd == FrontEndKind::kConsole) args.push_back("--console");
+      args.insert(args.end(), {"--dir", dir.path().string()});
+    }
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -123,7 +144,7 @@ class Bridge {
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
       errno = rc;
-      Fail("cannot start " + plan.zelmo);
+      Fail("cannot start " + args[0]);
     }
     pidfd_ = std::make_unique<Fd>(static_cast<int>(syscall(SYS_pidfd_open, pid_, 0)));
     if (pidfd_->get() < 0) Fail("pidfd_open");
@@ -192,12 +213,15 @@ class TimedRegister {
       if (!inCommand_) FirstByte(readAt);
       lineFree_ = std::max(lineFree_, readAt) + byteTime_;
       ++timing_.bytesFromBridge;
+      command_ += bytes[i];
       const zelmo::sim::Answer answer = engine_.Take(bytes[i]);
       if (answer.bytes.empty()) continue;
       if (answer.bytes != std::string(1, zelmo::sim::kACK)) {
         timing_.failure = "the register refused command " + std::to_string(engine_.commands());
         return false;
       }
+      timing_.commands.push_back(std::move(command_));
+      command_.clear();
       Answer(answer.bytes);
     }
     return true;
@@ -238,6 +262,7 @@ class TimedRegister {
   Nanos lineFree_ = 0;
   Nanos lastAnswer_ = 0;
   bool inCommand_ = false;
+  std::string command_;
 };
 
 // Serves the line until the bridge ends; returns when it ended, or 0 when it had to be killed.
@@ -273,7 +298,7 @@ void CheckOutcome(const JobPlan& plan, const ScratchDir& dir, const TimedRegiste
   } else if (!reg.engine().complete() || printed != static_cast<size_t>(plan.items)) {
     timing.failure = "the register printed " + std::to_string(printed) + " of " +
                      std::to_string(plan.items) + " items";
-  } else if (std::filesystem::exists(dir.path() / "smetka.txt")) {
+  } else if (plan.replay.empty() && std::filesystem::exists(dir.path() / "smetka.txt")) {
     timing.failure = "the receipt was not deleted";
   }
 }
@@ -287,7 +312,7 @@ JobTiming RunJob(const JobPlan& plan) {
   dir.Write("Zelmocfg.ini", Settings(line.device));
   dir.Write("smetka.txt", ReceiptFile(plan.items));
 
-  Bridge bridge(plan, dir);
+  Bridge bridge(plan, dir, line.device);
   // The paced answers must leave on time; the bridge, started above, keeps the usual slack.
   const PreciseTimers precise;
   TimedRegister reg(line.master.get(), plan.baud, bridge.started(), timing);
@@ -304,6 +329,8 @@ JobTiming RunJob(const JobPlan& plan) {
   }
   timing.maxRssKb = bridge.usage().ru_maxrss;
   timing.cpuSeconds = Seconds(bridge.usage().ru_utime) + Seconds(bridge.usage().ru_stime);
+  timing.contextSwitches = bridge.usage().ru_nvcsw + bridge.usage().ru_nivcsw;
+  timing.voluntarySwitches = bridge.usage().ru_nvcsw;
   return timing;
 }
 

@@ -11,6 +11,9 @@ enum class FrontEndKind { kConsole, kDesktop };
 
 struct JobPlan {
   std::string zelmo;  // the program to run
+  // When set, the pyserial script (bench/pyserial_replay.py) plays the bridge instead, sending
+  // these commands (recorded from a zelmo job) one after each reply.
+  std::vector<std::string> replay;
   FrontEndKind frontEnd = FrontEndKind::kConsole;
   int items = 1;
   // 0: answer at once, so every gap is the bridge's. Otherwise the line is simulated at this
@@ -31,7 +34,10 @@ struct JobTiming {
   long bytesFromBridge = 0;
   long bytesToBridge = 0;
   long maxRssKb = 0;
-  double cpuSeconds = 0;  // user and system time of the bridge
+  double cpuSeconds = 0;              // user and system time of the bridge
+  long contextSwitches = 0;           // of the bridge, all its threads, voluntary or not
+  long voluntarySwitches = 0;         // of those, the ones where it went to sleep
+  std::vector<std::string> commands;  // as the register received them, in order
 };
 
 JobTiming RunJob(const JobPlan& plan);

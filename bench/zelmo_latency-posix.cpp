@@ -34,6 +34,7 @@ against the pure line time at a simulated baud rate, and the bridge's peak memor
   --desktop         also time the desktop front-end's start-up (default: when there is a
                     display)
   --no-desktop      never run the desktop front-end
+  --no-script       do not time the pyserial script (python3-serial) beside the bridge
   -h, --help        this text
 )";
 
@@ -45,6 +46,7 @@ struct Options {
   int pacedLong = 0;
   long baud = 9600;
   bool desktop = false;  // set from the environment by ParseOptions
+  bool script = true;    // the pyserial script beside the bridge, when Python has pyserial
 };
 
 // As the desktop front-end decides it.
@@ -94,6 +96,8 @@ Options ParseOptions(int argc, char** argv) {
       o.desktop = true;
     } else if (arg == "--no-desktop") {
       o.desktop = false;
+    } else if (arg == "--no-script") {
+      o.script = false;
     } else {
       throw std::invalid_argument("unknown option " + arg);
     }
@@ -262,6 +266,41 @@ void PacedRows(const Options& o, bench::JobPlan plan, int items, int runs) {
   CpuRow(paced, pool);
 }
 
+// Every thread of the bridge together, from its start to its end: a reply that costs one sleep
+// and one wake is one switch.
+void SwitchesRow(const Pool& pool) {
+  const size_t replies = pool.jobs.front().commands.size();
+  const auto s = bench::Summarize(
+      pool.Collect([](auto& j) { return static_cast<double>(j.contextSwitches); }));
+  const std::string result =
+      s.median <= static_cast<double>(replies)
+          ? "met (" + Fixed(s.median / static_cast<double>(replies), 2) + " per reply)"
+          : "missed: " + Fixed(s.median / static_cast<double>(replies), 2) + " per reply";
+  PrintRow("context switches of the bridge, whole job, all threads, " + Items(43) + " (" +
+               std::to_string(replies) + " replies)",
+           s, "", 0, "<= 1 per reply", result);
+  // The rest is the machine's: other programs taking the processor from the bridge.
+  PrintRow("of those, going to sleep (voluntary)", bench::Summarize(pool.Collect([](auto& j) {
+             return static_cast<double>(j.voluntarySwitches);
+           })),
+           "", 0);
+}
+
+// The simplest program that does the bridge's work on the line, a pyserial script sending the
+// same job's commands one after each reply, timed by the same register.
+void ScriptRow(bench::JobPlan plan, const Pool& bridge, int runs) {
+  plan.replay = bridge.jobs.front().commands;
+  const Pool pool = RunMany(plan, runs, "pyserial script, 43 items");
+  const auto script = bench::Summarize(pool.Turnarounds());
+  const auto ours = bench::Summarize(bridge.Turnarounds());
+  PrintRow("turnaround, pyserial script, the same 43-item job", script, "ms", 3, "",
+           "the bridge: " + Fixed(ours.median / script.median, 2) + "x the script's median");
+  PrintRow("context switches of the pyserial script, whole job",
+           bench::Summarize(
+               pool.Collect([](auto& j) { return static_cast<double>(j.contextSwitches); })),
+           "", 0);
+}
+
 // What the machine itself takes for the round trip that every turnaround includes.
 void EchoRow(int count, double idleMs) {
   std::vector<double> ms;
@@ -285,7 +324,12 @@ void Report(const Options& o) {
   for (const int items : {43, 1000}) {
     plan.items = items;
     const int runs = items == 43 ? o.jobs : std::max(3, o.jobs / 10);
-    JobRows(RunMany(plan, runs, ("unpaced, " + Items(items)).c_str()), items);
+    const Pool pool = RunMany(plan, runs, ("unpaced, " + Items(items)).c_str());
+    JobRows(pool, items);
+    if (items == 43) {
+      SwitchesRow(pool);
+      if (o.script) ScriptRow(plan, pool, runs);
+    }
   }
   EchoRow(1000, 0);
   PacedRows(o, plan, 43, o.paced);
