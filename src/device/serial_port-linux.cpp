@@ -9,6 +9,7 @@
 #include "device/serial_port-linux.h"
 
 #include "device/line_settings.h"
+#include "device/port_thread-linux.h"
 #include "device/serial_channel.h"
 #include "device/serial_port.h"
 #include "device/serial_writer-linux.h"
@@ -234,80 +235,6 @@ bool ReadReady(SerialChannel& channel, LineCounters* counters, int fd, bool here
   }
   return false;
 }
-
-// Where the front-end's loop cannot wait on descriptors: a loop of the port's own, on a thread,
-// that reads and writes the line as the front-end's loop would and posts what the listener must
-// hear. Watches are set before Start or from its own thread.
-class PortThread : public EventLoop {
- public:
-  // Throws std::system_error when the system will not give the wait.
-  explicit PortThread(std::function<void(const std::string&)> failed)
-      : wait_(ReadyWait::Make()), failed_(std::move(failed)) {}
-  ~PortThread() override { Stop(); }
-
-  // Throws std::system_error when no thread can be made.
-  void Start() {
-    thread_ = std::thread([this] { Run(); });
-  }
-
-  // Waits for the thread to end; what is still queued is dropped.
-  void Stop() {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    wait_->Wake();
-    if (thread_.joinable()) thread_.join();
-  }
-
-  void Post(std::function<void()> task) override {
-    {
-      std::lock_guard lock(mutex_);
-      tasks_.push_back(std::move(task));
-    }
-    wait_->Wake();
-  }
-  bool WatchReadable(int fd, std::function<void()> ready) override {
-    watches_.Readable(fd, std::move(ready));
-    return true;
-  }
-  void WatchWritable(int fd, std::function<void()> ready) override {
-    watches_.Writable(fd, std::move(ready));
-  }
-  void SetDeadline(int fd, std::chrono::steady_clock::time_point when,
-                   std::function<void()> due) override {
-    watches_.Deadline(fd, when, std::move(due));
-  }
-  void Unwatch(int fd) override { watches_.Remove(fd); }
-
- private:
-  void Run() {
-    for (;;) {
-      std::deque<std::function<void()>> tasks;
-      {
-        std::lock_guard lock(mutex_);
-        if (stopping_) return;
-        tasks.swap(tasks_);
-      }
-      for (auto& task : tasks) task();
-      if (!tasks.empty()) continue;
-      try {
-        watches_.WaitAndRun(*wait_);
-      } catch (const std::system_error& e) {
-        failed_(e.what());
-        return;
-      }
-    }
-  }
-
-  std::unique_ptr<ReadyWait> wait_;
-  const std::function<void(const std::string&)> failed_;
-  Watches watches_;  // its own thread only, once started
-  std::mutex mutex_;
-  std::deque<std::function<void()>> tasks_;
-  bool stopping_ = false;
-  std::thread thread_;
-};
 
 // The signal that ends the line watcher's wait in the driver; it does nothing else.
 int StopSignal() {
