@@ -17,6 +17,7 @@
 #include "device/serial_lock-win32.h"
 #include "device/serial_port.h"
 #include "device/serial_writer-win32.h"
+#include "sys/io_event-win32.h"
 #include "sys/wide-win32.h"
 
 namespace zelmo {
@@ -104,15 +105,17 @@ class Handle {
 // stop event is set or the line fails (reported once).
 class Reader {
  public:
-  Reader(std::shared_ptr<SerialChannel> channel, HANDLE port, HANDLE stop, bool driverEvents)
-      : channel_(std::move(channel)), port_(port), stop_(stop), driverEvents_(driverEvents) {}
+  // `io` signals the end of the thread's overlapped operations.
+  Reader(std::shared_ptr<SerialChannel> channel, HANDLE port, HANDLE io, HANDLE stop,
+         bool driverEvents)
+      : channel_(std::move(channel)),
+        port_(port),
+        stop_(stop),
+        driverEvents_(driverEvents),
+        io_(io) {}
 
   void operator()() {
-    const Handle io(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    io_ = io.get();
-    if (!io.valid()) {
-      Fail(GetLastError());
-    } else if (driverEvents_) {
+    if (driverEvents_) {
       WaitForEvents();
     } else {
       Poll();
@@ -209,7 +212,7 @@ class Reader {
   HANDLE port_;
   HANDLE stop_;
   bool driverEvents_;
-  HANDLE io_ = nullptr;  // signals the end of the thread's overlapped operations
+  HANDLE io_;
 };
 
 class Win32SerialPort : public PortProperties {
@@ -278,7 +281,7 @@ class Win32SerialPort : public PortProperties {
     if (!SetCommTimeouts(port, &timeouts)) Fail(GetLastError());
     // Whatever the register said before we came is not a reply.
     PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
-    StartReader(DriverHasEvents(port));
+    StartThreads(DriverHasEvents(port));
   }
 
   void Configure(DCB& dcb) const {
@@ -311,13 +314,21 @@ class Win32SerialPort : public PortProperties {
     return SetCommMask(port, kEventMask) && GetCommModemStatus(port, &lines);
   }
 
-  void StartReader(bool driverEvents) {
-    stop_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!stop_.valid()) Fail(GetLastError());
-    driverEvents_ = driverEvents;
-    channel_ = std::make_shared<SerialChannel>(loop_, listener_);
-    writer_ = std::make_unique<SerialWriter>(channel_, comm_.get());
-    reader_ = std::thread(Reader(channel_, comm_.get(), stop_.get(), driverEvents));
+  // The events and threads are the program's own: failing to get one is its failure (thrown
+  // on as it is), and the port is left closed.
+  void StartThreads(bool driverEvents) {
+    try {
+      stop_.Reset(NewIoEvent());
+      readerIo_.Reset(NewIoEvent());
+      driverEvents_ = driverEvents;
+      channel_ = std::make_shared<SerialChannel>(loop_, listener_);
+      writer_ = std::make_unique<SerialWriter>(channel_, comm_.get());
+      reader_ =
+          std::thread(Reader(channel_, comm_.get(), readerIo_.get(), stop_.get(), driverEvents));
+    } catch (...) {
+      Close();
+      throw;
+    }
   }
 
   void Close() override {
@@ -330,6 +341,8 @@ class Win32SerialPort : public PortProperties {
     channel_.reset();
     comm_.Reset();
     stop_.Reset();
+    readerIo_.Reset();
+    driverEvents_ = false;
     lock_.Release();
   }
 
@@ -339,6 +352,7 @@ class Win32SerialPort : public PortProperties {
   PortLock lock_;
   Handle comm_;
   Handle stop_;
+  Handle readerIo_;
   bool driverEvents_ = false;
   std::shared_ptr<SerialChannel> channel_;
   std::thread reader_;
