@@ -32,6 +32,10 @@ constexpr DWORD kTransmitBuffer = 512;
 // How often the receive queue is looked at when the driver cannot wait for events.
 constexpr DWORD kPollPeriodMs = 2;
 
+// How a pending wait is ended when the port closes: poked every 20 ms, for up to 5 s.
+constexpr DWORD kEndPokeMs = 20;
+constexpr int kEndPokes = 250;
+
 constexpr DWORD kEventMask =
     EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR | EV_RX80FULL;
 
@@ -124,7 +128,7 @@ class Reader {
 
  private:
   void WaitForEvents() {
-    for (;;) {
+    while (!Stopping()) {
       DWORD mask = 0;
       OVERLAPPED overlapped = Overlapped();
       if (!WaitCommEvent(port_, &mask, &overlapped)) {
@@ -188,8 +192,7 @@ class Reader {
     const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     DWORD n = 0;
     if (woken != WAIT_OBJECT_0) {
-      CancelIoEx(port_, &overlapped);
-      GetOverlappedResult(port_, &overlapped, &n, TRUE);
+      EndPending(overlapped);
       return false;
     }
     if (!GetOverlappedResult(port_, &overlapped, &n, FALSE)) {
@@ -198,6 +201,21 @@ class Reader {
     }
     if (transferred) *transferred = n;
     return true;
+  }
+
+  // A pending operation must end before its OVERLAPPED goes. Cancelling ends a read; a driver
+  // that waits for line events on a helper of its own (Wine's on a real port) ends that wait
+  // only when the event mask changes after the wait began, which the port's own change at
+  // closing may not be: so the mask is set again from here, and again, until the wait is over.
+  void EndPending(OVERLAPPED& overlapped) {
+    for (int poke = 0; poke < kEndPokes; ++poke) {
+      CancelIoEx(port_, &overlapped);
+      if (driverEvents_) SetCommMask(port_, 0);
+      if (WaitForSingleObject(io_, kEndPokeMs) == WAIT_OBJECT_0) break;
+    }
+    // Ended now, or a driver that ends it in its own time: the memory is its until then.
+    DWORD n = 0;
+    GetOverlappedResult(port_, &overlapped, &n, TRUE);
   }
 
   bool Stopping() const { return WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
