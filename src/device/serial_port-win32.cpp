@@ -17,6 +17,7 @@
 #include "device/serial_lock-win32.h"
 #include "device/serial_port.h"
 #include "device/serial_writer-win32.h"
+#include "sys/io_event-win32.h"
 #include "sys/wide-win32.h"
 
 namespace zelmo {
@@ -30,6 +31,10 @@ constexpr DWORD kTransmitBuffer = 512;
 
 // How often the receive queue is looked at when the driver cannot wait for events.
 constexpr DWORD kPollPeriodMs = 2;
+
+// How a pending wait is ended when the port closes: poked every 20 ms, for up to 5 s.
+constexpr DWORD kEndPokeMs = 20;
+constexpr int kEndPokes = 250;
 
 constexpr DWORD kEventMask =
     EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR | EV_RX80FULL;
@@ -104,15 +109,17 @@ class Handle {
 // stop event is set or the line fails (reported once).
 class Reader {
  public:
-  Reader(std::shared_ptr<SerialChannel> channel, HANDLE port, HANDLE stop, bool driverEvents)
-      : channel_(std::move(channel)), port_(port), stop_(stop), driverEvents_(driverEvents) {}
+  // `io` signals the end of the thread's overlapped operations.
+  Reader(std::shared_ptr<SerialChannel> channel, HANDLE port, HANDLE io, HANDLE stop,
+         bool driverEvents)
+      : channel_(std::move(channel)),
+        port_(port),
+        stop_(stop),
+        driverEvents_(driverEvents),
+        io_(io) {}
 
   void operator()() {
-    const Handle io(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    io_ = io.get();
-    if (!io.valid()) {
-      Fail(GetLastError());
-    } else if (driverEvents_) {
+    if (driverEvents_) {
       WaitForEvents();
     } else {
       Poll();
@@ -121,7 +128,7 @@ class Reader {
 
  private:
   void WaitForEvents() {
-    for (;;) {
+    while (!Stopping()) {
       DWORD mask = 0;
       OVERLAPPED overlapped = Overlapped();
       if (!WaitCommEvent(port_, &mask, &overlapped)) {
@@ -185,8 +192,7 @@ class Reader {
     const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     DWORD n = 0;
     if (woken != WAIT_OBJECT_0) {
-      CancelIoEx(port_, &overlapped);
-      GetOverlappedResult(port_, &overlapped, &n, TRUE);
+      EndPending(overlapped);
       return false;
     }
     if (!GetOverlappedResult(port_, &overlapped, &n, FALSE)) {
@@ -195,6 +201,21 @@ class Reader {
     }
     if (transferred) *transferred = n;
     return true;
+  }
+
+  // A pending operation must end before its OVERLAPPED goes. Cancelling ends a read; a driver
+  // that waits for line events on a helper of its own (Wine's on a real port) ends that wait
+  // only when the event mask changes after the wait began, which the port's own change at
+  // closing may not be: so the mask is set again from here, and again, until the wait is over.
+  void EndPending(OVERLAPPED& overlapped) {
+    for (int poke = 0; poke < kEndPokes; ++poke) {
+      CancelIoEx(port_, &overlapped);
+      if (driverEvents_) SetCommMask(port_, 0);
+      if (WaitForSingleObject(io_, kEndPokeMs) == WAIT_OBJECT_0) break;
+    }
+    // Ended now, or a driver that ends it in its own time: the memory is its until then.
+    DWORD n = 0;
+    GetOverlappedResult(port_, &overlapped, &n, TRUE);
   }
 
   bool Stopping() const { return WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
@@ -209,7 +230,7 @@ class Reader {
   HANDLE port_;
   HANDLE stop_;
   bool driverEvents_;
-  HANDLE io_ = nullptr;  // signals the end of the thread's overlapped operations
+  HANDLE io_;
 };
 
 class Win32SerialPort : public PortProperties {
@@ -278,7 +299,7 @@ class Win32SerialPort : public PortProperties {
     if (!SetCommTimeouts(port, &timeouts)) Fail(GetLastError());
     // Whatever the register said before we came is not a reply.
     PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
-    StartReader(DriverHasEvents(port));
+    StartThreads(DriverHasEvents(port));
   }
 
   void Configure(DCB& dcb) const {
@@ -311,13 +332,21 @@ class Win32SerialPort : public PortProperties {
     return SetCommMask(port, kEventMask) && GetCommModemStatus(port, &lines);
   }
 
-  void StartReader(bool driverEvents) {
-    stop_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!stop_.valid()) Fail(GetLastError());
-    driverEvents_ = driverEvents;
-    channel_ = std::make_shared<SerialChannel>(loop_, listener_);
-    writer_ = std::make_unique<SerialWriter>(channel_, comm_.get());
-    reader_ = std::thread(Reader(channel_, comm_.get(), stop_.get(), driverEvents));
+  // The events and threads are the program's own: failing to get one is its failure (thrown
+  // on as it is), and the port is left closed.
+  void StartThreads(bool driverEvents) {
+    try {
+      stop_.Reset(NewIoEvent());
+      readerIo_.Reset(NewIoEvent());
+      driverEvents_ = driverEvents;
+      channel_ = std::make_shared<SerialChannel>(loop_, listener_);
+      writer_ = std::make_unique<SerialWriter>(channel_, comm_.get());
+      reader_ =
+          std::thread(Reader(channel_, comm_.get(), readerIo_.get(), stop_.get(), driverEvents));
+    } catch (...) {
+      Close();
+      throw;
+    }
   }
 
   void Close() override {
@@ -330,6 +359,8 @@ class Win32SerialPort : public PortProperties {
     channel_.reset();
     comm_.Reset();
     stop_.Reset();
+    readerIo_.Reset();
+    driverEvents_ = false;
     lock_.Release();
   }
 
@@ -339,6 +370,7 @@ class Win32SerialPort : public PortProperties {
   PortLock lock_;
   Handle comm_;
   Handle stop_;
+  Handle readerIo_;
   bool driverEvents_ = false;
   std::shared_ptr<SerialChannel> channel_;
   std::thread reader_;

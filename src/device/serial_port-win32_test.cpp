@@ -15,6 +15,7 @@
 #include <future>
 #include <mutex>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "device/serial_lock-win32.h"
 #include "device/serial_port.h"
 #include "device/serial_test.h"
+#include "sys/io_event-win32.h"
 #include "sys/wide-win32.h"
 
 namespace zelmo {
@@ -159,6 +161,47 @@ TEST_F(Win32SerialPortTest, RepliesArriveAsReceiveEventsOnTheLoopsThread) {
   EXPECT_FALSE(port_->PortOpen());
   loop_.RunFor(300ms);
   EXPECT_EQ(listener_.events.size(), 1u);
+}
+
+// Whether another program could take the device's lock now.
+bool LockIsFree(const std::string& device) {
+  DWORD taken = ERROR_BUSY;
+  std::thread other([&] {
+    PortLock lock;
+    taken = lock.Take(device);
+  });
+  other.join();
+  return taken == ERROR_SUCCESS;
+}
+
+// The port's events (its stop event, the reader's and the writer's two) are the program's own: one
+// the system refuses fails the opening as the program's failure, not as the port's or the line's,
+// and leaves the port closed and free. Each opening has a register of its own.
+TEST_F(Win32SerialPortTest, EventTheSystemRefusesAtOpeningIsTheProgramsFailure) {
+  std::vector<std::string> devices;
+  std::stringstream list(MappedPort("ZELMO_TEST_FAULT_PORTS"));
+  for (std::string device; std::getline(list, device, ',');) devices.push_back(device);
+  if (devices.size() < 4) GTEST_SKIP() << "no four virtual registers mapped to COM ports";
+  for (int nth = 1; nth <= 4; ++nth) {
+    const std::string& device = devices[nth - 1];
+    SCOPED_TRACE(device);
+    Configure(device);
+    RefuseIoEventForTest(nth);
+    try {
+      port_->SetPortOpen(true);
+      ADD_FAILURE() << "opened without its events";
+    } catch (const SerialError& e) {
+      ADD_FAILURE() << "reported as the port's failure: " << e.what();
+    } catch (const ProgramResourceError& e) {
+      EXPECT_EQ(std::string(e.what()), "CreateEventW: " + SystemMessage(ERROR_NOT_ENOUGH_MEMORY));
+    }
+    EXPECT_FALSE(port_->PortOpen());
+    EXPECT_TRUE(LockIsFree(device));
+  }
+  RefuseIoEventForTest(0);
+  loop_.RunFor(200ms);
+  EXPECT_TRUE(listener_.failures.empty());
+  EXPECT_TRUE(listener_.events.empty());
 }
 
 TEST_F(Win32SerialPortTest, LineThatHangsUpIsReportedOnce) {

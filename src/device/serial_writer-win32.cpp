@@ -1,7 +1,6 @@
 #include "device/serial_writer-win32.h"
 
-#include <system_error>
-
+#include "sys/io_event-win32.h"
 #include "sys/wide-win32.h"
 
 namespace zelmo {
@@ -22,19 +21,14 @@ std::string StalledLineReason(std::chrono::milliseconds stall) {
 
 SerialWriter::SerialWriter(std::shared_ptr<SerialChannel> channel, HANDLE port,
                            std::chrono::milliseconds stall)
-    : channel_(std::move(channel)),
-      port_(port),
-      stall_(stall),
-      stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-      done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-  if (!stop_ || !done_) {
-    startError_ = GetLastError();
-    return;
-  }
+    : channel_(std::move(channel)), port_(port), stall_(stall) {
   try {
+    stop_ = NewIoEvent();
+    done_ = NewIoEvent();
     thread_ = std::thread(&SerialWriter::Run, this);
-  } catch (const std::system_error&) {
-    startError_ = ERROR_NOT_ENOUGH_MEMORY;
+  } catch (...) {
+    CloseEvents();
+    throw;
   }
 }
 
@@ -46,16 +40,17 @@ SerialWriter::~SerialWriter() {
   ready_.notify_all();
   if (stop_) SetEvent(stop_);
   if (thread_.joinable()) thread_.join();
+  CloseEvents();
+}
+
+void SerialWriter::CloseEvents() {
   for (HANDLE event : {stop_, done_}) {
     if (event) CloseHandle(event);
   }
+  stop_ = done_ = nullptr;
 }
 
 void SerialWriter::Write(std::string wire) {
-  if (!thread_.joinable()) {
-    channel_->FailLine(SystemMessage(startError_));
-    return;
-  }
   {
     std::lock_guard lock(mutex_);
     queue_.push_back(std::move(wire));

@@ -27,15 +27,16 @@ std::string StalledLineReason(std::chrono::milliseconds stall);
 
 class SerialWriter {
  public:
-  // `port` is opened for overlapped I/O and outlives the writer.
+  // `port` is opened for overlapped I/O and outlives the writer. Throws ProgramResourceError (or
+  // std::system_error) when the writer's events or thread cannot be had: the program's failure,
+  // known before anything is sent.
   SerialWriter(std::shared_ptr<SerialChannel> channel, HANDLE port,
                std::chrono::milliseconds stall = kWriteStall);
   SerialWriter(const SerialWriter&) = delete;
   SerialWriter& operator=(const SerialWriter&) = delete;
   ~SerialWriter();
 
-  // Queues the bytes behind what is still to go; never waits. A writer that could not start
-  // reports the line's failure instead.
+  // Queues the bytes behind what is still to go; never waits.
   void Write(std::string wire);
 
  private:
@@ -43,13 +44,13 @@ class SerialWriter {
   // Sends one block; false when the line failed (and that was reported).
   bool Send(const std::string& wire);
   bool Fail(const std::string& reason);
+  void CloseEvents();
 
   std::shared_ptr<SerialChannel> channel_;
   HANDLE port_;
   std::chrono::milliseconds stall_;
   HANDLE stop_ = nullptr;  // set when the writer ends: a pending write is cancelled
   HANDLE done_ = nullptr;  // the end of the write in flight
-  DWORD startError_ = ERROR_SUCCESS;
   std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<std::string> queue_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "device/serial_test.h"
+#include "sys/io_event-win32.h"
 #include "sys/wide-win32.h"
 
 namespace zelmo {
@@ -153,6 +154,29 @@ TEST_F(SerialWriterTest, RefusedWriteIsTheLinesFailureInTheSystemsWords) {
     loop_.RunFor(100ms);
   }
   ASSERT_EQ(listener_.failures, std::vector<std::string>{SystemMessage(ERROR_ACCESS_DENIED)});
+}
+
+// The writer's events are the program's own: one the system refuses fails the writer as it is
+// made, as the program's failure, and nothing is ever reported as the line's.
+TEST_F(SerialWriterTest, EventTheSystemRefusesIsTheProgramsFailureBeforeAnythingIsSent) {
+  for (int nth : {1, 2}) {
+    SCOPED_TRACE(nth);
+    RefuseIoEventForTest(nth, ERROR_NO_SYSTEM_RESOURCES);
+    try {
+      SerialWriter writer(channel_, line_.port());
+      ADD_FAILURE() << "the writer was made without its events";
+    } catch (const ProgramResourceError& e) {
+      EXPECT_EQ(std::string(e.what()), "CreateEventW: " + SystemMessage(ERROR_NO_SYSTEM_RESOURCES));
+    }
+  }
+  RefuseIoEventForTest(0);
+  loop_.RunFor(200ms);
+  EXPECT_TRUE(listener_.failures.empty());
+  EXPECT_EQ(line_.Waiting(), 0u);
+  // What refused is the system's, not the writer's: the next one that gets its events writes.
+  SerialWriter writer(channel_, line_.port());
+  ASSERT_TRUE(WriteReturns(writer, "\x05"));
+  EXPECT_EQ(line_.Read(1), "\x05");
 }
 
 }  // namespace

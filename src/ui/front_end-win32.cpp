@@ -16,7 +16,7 @@
 #include "device/replies.h"
 #include "sys/wide-win32.h"
 #include "text/line_breaks.h"
-#include "ui/close_requests.h"
+#include "ui/close_requests-win32.h"
 #include "ui/front_end.h"
 
 namespace zelmo {
@@ -121,8 +121,8 @@ class Win32FrontEnd : public FrontEnd {
   void Run(const WindowHandlers& handlers) override {
     handlers_ = handlers;
     // From the console's own thread: marked at once, then handed to the window's thread, where
-    // a box that waits is taken away.
-    WatchCloseRequests([this] {
+    // a box that waits is taken away. The session's end comes to the window itself.
+    WatchConsoleControl([this] {
       systemClose_ = true;
       closeRequested_ = true;
       std::lock_guard lock(mutex_);
