@@ -132,6 +132,13 @@ TEST(Journal, EveryEndingKeepsAJournalExactlyWhenTheRegisterMayHavePrinted) {
     zelmo.Signal(SIGTERM);
     return zelmo.Wait();
   };
+  // The register's device goes away with it.
+  const auto lineGoneAfterEnquiry = [](Scratch& s, Register& reg) {
+    Process zelmo({ZelmoBin(), "--console", "--dir", s.dir().string()});
+    EXPECT_EQ(SettledReceived(reg), "\x05");
+    reg.process().Signal(SIGKILL);
+    return zelmo.Wait();
+  };
   const auto receiptStays = [](Scratch& s, Register&) {
     return RunTraced(s, {"-P", (s.dir() / "smetka.txt").string(), "-e",
                          "inject=unlink,unlinkat:error=EBUSY:when=1"})
@@ -144,7 +151,12 @@ TEST(Journal, EveryEndingKeepsAJournalExactlyWhenTheRegisterMayHavePrinted) {
        plain,
        7,
        false},
-      {"the line drops with the enquiry alone out", {"--hangup-after", "0"}, "", plain, 7, false},
+      {"the line drops with the enquiry alone out",
+       {"--silent-after", "0"},
+       "",
+       lineGoneAfterEnquiry,
+       7,
+       false},
       {"closed with the enquiry alone out",
        {"--silent-after", "0"},
        "",
