@@ -131,6 +131,12 @@ TEST(OsFaults, EachInjectedFaultEndsWithItsStatusAndReasonAndNothingLost) {
        "Zelmocfg.ini",
        6,
        "Zelmocfg.ini: Input/output error"},
+      {"the settings file's one look for it fails once",
+       Hidden,
+       {"-P", "PATH/Zelmocfg.ini", "-e", "inject=newfstatat:error=EIO:when=3"},
+       "AT_SYMLINK_NOFOLLOW",
+       6,
+       "Zelmocfg.ini: датотеката не можеше да се провери (сега постои)"},
       // Only a journal that is not there means none.
       {"the journal cannot be opened",
        HiddenJournal,
@@ -238,6 +244,50 @@ TEST(OsFaults, EachInjectedFaultEndsWithItsStatusAndReasonAndNothingLost) {
       EXPECT_EQ(ReadFile(ini), kDefaultIni);
     }
   }
+}
+
+// A default settings file never replaces one that appeared while it was being made (another
+// run, the operator): held just before its rename, the test puts its own file in place, and the
+// run reads that one, the job printed by its settings.
+TEST(DefaultSettings, AFileThatAppearedMeanwhileIsReadNotReplaced) {
+  Scratch scratch;
+  Register reg(scratch);
+  scratch.Write("smetka.txt", kReceipt);
+  const fs::path log =
+      scratch.dir().parent_path() / (scratch.dir().filename().string() + ".strace");
+  Process zelmo({"/usr/bin/strace", "-f", "-qq", "-o", log.string(), "-e", "trace=renameat2", "-e",
+                 "inject=renameat2:delay_enter=1000000:when=1", ZelmoBin(), "--console", "--dir",
+                 scratch.dir().string()});
+  bool made = false;
+  for (int i = 0; i < 500 && !made; ++i) {
+    for (const std::string& name : Names(scratch.dir())) made = made || Has(name, ".tmp");
+    if (!made) std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_TRUE(made) << "the default file's temporary never appeared";
+  scratch.Config(reg.device(), kHiddenClear);
+  const Finished run = zelmo.Wait();
+  const std::string traced = ReadFile(log);
+  fs::remove(log);
+  EXPECT_TRUE(Has(traced, "RENAME_NOREPLACE) = -1 EEXIST")) << traced;
+  EXPECT_EQ(run.status, 0) << run.err;
+  reg.Wait();
+  EXPECT_EQ(reg.Received().size(), kWholeJobBytes);
+  EXPECT_TRUE(Has(ReadFile(scratch.dir() / "Zelmocfg.ini"), "Clear=1"));
+  EXPECT_EQ(Names(scratch.dir()), (std::vector<std::string>{"Zelmocfg.ini", "received.bin"}));
+}
+
+// A file system that cannot rename without replacing gets a link and an unlink instead: the
+// default file is whole in place and nothing is left beside it.
+TEST(DefaultSettings, WhereRenameCannotRefuseToReplaceTheFileIsLinked) {
+  Scratch scratch;
+  scratch.Write("smetka.txt", kReceipt);
+  const Traced t = RunTraced(
+      scratch, {"-e", "trace=renameat2,link,unlink", "-e", "inject=renameat2:error=EINVAL:when=1"});
+  ASSERT_EQ(Injected(t.log).size(), 1u) << t.log;
+  EXPECT_TRUE(Has(t.log, "link(\"" + (scratch.dir() / "Zelmocfg.ini.").string())) << t.log;
+  EXPECT_NE(t.run.status, 6) << t.run.err;
+  EXPECT_EQ(ReadFile(scratch.dir() / "Zelmocfg.ini"), kDefaultIni);
+  EXPECT_EQ(Names(scratch.dir()), (std::vector<std::string>{"Zelmocfg.ini", "smetka.txt"}));
 }
 
 // How many mmap() calls the program makes up to and including its first thread's stack: counted

@@ -42,13 +42,17 @@ void WriteDefaultIniFile(Bridge& b, const fs::path& path) {
   }
 }
 
-// Why the settings file is not there to be opened: the system's own reason when the file cannot
-// even be looked at (an I/O error), else that there is no such file.
+// Why the settings file could not be opened: the system's own reason when the file cannot even
+// be looked at (an I/O error), that there is no such file when there is none, and when it is
+// there again, that it could not be examined: never "no such file" for a file that is there.
 std::string MissingReason(const std::string& utf8Path) {
   std::error_code ec;
-  (void)fs::symlink_status(Utf8ToPath(utf8Path), ec);
-  if (!ec) ec = std::make_error_code(std::errc::no_such_file_or_directory);
-  return ec.message();
+  const fs::file_status status = fs::symlink_status(Utf8ToPath(utf8Path), ec);
+  if (status.type() == fs::file_type::not_found) {
+    return std::make_error_code(std::errc::no_such_file_or_directory).message();
+  }
+  if (ec) return ec.message();
+  return "датотеката не можеше да се провери (сега постои)";
 }
 
 std::unique_ptr<CIniFile> OpenedIniFile(Bridge& b) {
