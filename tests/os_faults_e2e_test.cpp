@@ -327,6 +327,49 @@ TEST(OsFaults, AThreadStackThatCannotBeMappedEndsWithOne) {
   EXPECT_EQ(scratch.Read("smetka.txt"), kReceipt);
 }
 
+// With Timeout= the reply's timer needs a thread of its own: it is made before the enquiry, so
+// that a program that cannot make it ends as its own failure with nothing sent.
+TEST(OsFaults, TheReplyTimersThreadIsMadeBeforeAnythingIsSent) {
+  const std::string settings = kHiddenClear + "Timeout=5\r\n";
+  int threads = 0;
+  {
+    Scratch scratch;
+    Register reg(scratch);
+    scratch.Config(reg.device(), settings);
+    scratch.Write("smetka.txt", kReceipt);
+    const Traced t = RunTraced(scratch, {"-e", "trace=clone,clone3,write"});
+    ASSERT_EQ(t.run.status, 0) << t.run.err;
+    std::istringstream in(t.log);
+    bool enquiry = false;
+    for (std::string line; std::getline(in, line);) {
+      if (Has(line, "write(") && Has(line, reg.device()) && Has(line, "\"\\5\", 1)")) {
+        enquiry = true;
+      }
+      if (!Has(line, "clone")) continue;
+      EXPECT_FALSE(enquiry) << "a thread made after the enquiry: " << line;
+      ++threads;
+    }
+    ASSERT_TRUE(enquiry) << t.log.substr(0, 4000);
+    reg.Wait();
+  }
+  ASSERT_GT(threads, 0);
+  // The timer's is the last of them.
+  Scratch scratch;
+  Register reg(scratch);
+  scratch.Config(reg.device(), settings);
+  scratch.Write("smetka.txt", kReceipt);
+  const Traced t =
+      RunTraced(scratch, {"-e", "trace=clone,clone3", "-e",
+                          "inject=clone,clone3:error=EAGAIN:when=" + std::to_string(threads)});
+  reg.process().Signal(SIGTERM);
+  reg.Wait();
+  ASSERT_EQ(Injected(t.log).size(), 1u) << t.log;
+  EXPECT_EQ(t.run.status, 1) << t.run.err;
+  EXPECT_TRUE(Has(t.run.err, "Resource temporarily unavailable")) << t.run.err;
+  EXPECT_EQ(reg.Received(), "");
+  EXPECT_EQ(scratch.Read("smetka.txt"), kReceipt);
+}
+
 // The loop's wait failing for good must end the run instead of spinning: the program's failure,
 // 1, while nothing was sent, and still while the enquiry alone was out (it prints nothing).
 TEST(OsFaults, AWaitThatFailsForGoodEndsTheRun) {
