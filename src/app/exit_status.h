@@ -19,7 +19,7 @@ enum class ExitStatus : int {
   kPortFailed = 7,         // the port would not open, or failed before anything was sent
   kClosedBeforeSend = 8,   // closed before anything was sent
   kNotDeleted = 9,         // sent, but the receipt file could not be deleted
-  kCutOff = 10,            // cut off after sending had begun: check the register before retrying
+  kCutOff = 10,            // cut off after a frame that can print went out: check the register
   kEarlierRunCutOff = 11,  // Journal=1: an earlier run of this receipt was cut off; nothing sent
 };
 
