@@ -58,18 +58,24 @@ class HeldFile : public ::testing::Test {
   std::thread letGo_;
 };
 
-TEST_F(HeldFile, AMomentaryHoldIsWaitedOut) {
+TEST_F(HeldFile, AMomentaryHoldOfTheFileToReplaceIsWaitedOut) {
   Hold();
   ReleaseAfter(150ms);
+  const auto start = Clock::now();
   WriteFileDurably(file_, "new");
+  EXPECT_GE(Clock::now() - start, 100ms) << "the hold was never met";
   letGo_.join();
   std::ifstream in(file_, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(bytes, "new");
+}
 
+TEST_F(HeldFile, AMomentaryHoldOfTheFileToRemoveIsWaitedOut) {
   Hold();
   ReleaseAfter(150ms);
+  const auto start = Clock::now();
   EXPECT_TRUE(RemoveFileDurably(file_));
+  EXPECT_GE(Clock::now() - start, 100ms) << "the hold was never met";
   EXPECT_FALSE(fs::exists(file_));
 }
 
