@@ -197,6 +197,37 @@ TEST(Journal, EveryEndingKeepsAJournalExactlyWhenTheRegisterMayHavePrinted) {
   }
 }
 
+// Only a journal that is not there means none: one that cannot be read, or that names no
+// receipt, may be this receipt's, and ends the run before anything is sent, itself left as it is.
+TEST(Journal, AJournalThatCannotBeReadIsNotTakenForNone) {
+  struct Case {
+    const char* name;
+    std::function<void(const Scratch&)> journal;
+    const char* reason;
+  } cases[] = {
+      {"a folder in its place",
+       [](const Scratch& s) { fs::create_directory(s.dir() / "smetka.jrn"); },
+       "smetka.jrn: read: Is a directory"},
+      {"no digest in it", [](const Scratch& s) { s.Write("smetka.jrn", "sha256=\r\ntime=\r\n"); },
+       "smetka.jrn: не содржи sha256= на сметка"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scratch scratch;
+    scratch.Write("smetka.txt", kReceipt);
+    c.journal(scratch);
+    Register reg(scratch);
+    scratch.Config(reg.device(), kHiddenJournal);
+    const Finished run = RunZelmo(scratch);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(Has(run.err, "Дневникот на печатењето (Journal=1) не може да се води")) << run.err;
+    EXPECT_TRUE(Has(run.err, c.reason)) << run.err;
+    EXPECT_EQ(reg.Received(), "");
+    EXPECT_TRUE(scratch.Exists("smetka.jrn"));
+    EXPECT_TRUE(scratch.Exists("smetka.txt"));
+  }
+}
+
 TEST(Journal, TheOperatorDecidesInTheShownWindow) {
   for (const bool yes : {false, true}) {
     SCOPED_TRACE(yes ? "yes" : "no");
