@@ -115,7 +115,7 @@ TEST(StartUp, HelpAndVersion) {
   EXPECT_EQ(h.status, 0);
   EXPECT_TRUE(Has(h.out, "--dir FOLDER"));
   EXPECT_TRUE(Has(h.out, "Exit status: 0 sent;")) << h.out;
-  EXPECT_TRUE(Has(h.out, "10 cut off after sending began")) << h.out;
+  EXPECT_TRUE(Has(h.out, "10 cut off after the first")) << h.out;
   Process version({ZelmoBin(), "--version"});
   EXPECT_TRUE(Has(version.Wait().out, "zelmo "));
   Process bad({ZelmoBin(), "--bogus"});

@@ -15,14 +15,16 @@ constexpr StatusRow kStatuses[] = {
     {ExitStatus::kOperatorRefused, Safety::kNothingSent, "default refused or name missing"},
     {ExitStatus::kStornoRefused, Safety::kNothingSent, "storno refused"},
     {ExitStatus::kConfigError, Safety::kNothingSent, "configuration error"},
-    {ExitStatus::kPortFailed, Safety::kNothingSent, "port failed or no answer, nothing printed"},
-    {ExitStatus::kClosedBeforeSend, Safety::kNothingSent, "closed before sending"},
+    {ExitStatus::kPortFailed, Safety::kNothingSent,
+     "port or line failed or no answer, nothing printed"},
+    {ExitStatus::kClosedBeforeSend, Safety::kNothingSent, "closed, nothing printed"},
     {ExitStatus::kNotDeleted, Safety::kPrinted, "sent but receipt not deleted"},
     {ExitStatus::kCutOff, Safety::kCheckRegister,
-     "cut off after sending began (check the register before printing again)"},
+     "cut off after the first frame (check the register before printing again)"},
     {ExitStatus::kEarlierRunCutOff, Safety::kCheckRegister,
      "an earlier run of this receipt was cut off (check the register)"},
-    {ExitStatus::kOther, Safety::kNothingSent, "anything else, nothing sent"},
+    {ExitStatus::kOther, Safety::kNothingSent,
+     "the program could not go on or keep its journal, nothing sent"},
 };
 
 constexpr std::size_t kUsageWidth = 94;
@@ -31,6 +33,13 @@ constexpr std::size_t kUsageWidth = 94;
 
 std::span<const StatusRow> ExitStatusTable() {
   return kStatuses;
+}
+
+Safety SafetyOf(ExitStatus status) {
+  for (const StatusRow& row : kStatuses) {
+    if (row.status == status) return row.safety;
+  }
+  return Safety::kCheckRegister;  // a status no row promises anything for
 }
 
 std::string UsageStatusList() {

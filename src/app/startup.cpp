@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <system_error>
 
-#include "app/new_file.h"
 #include "app/run_options.h"
 #include "app/shutdown.h"
 #include "ini/settings_file_check.h"
+#include "sys/durable_file.h"
 #include "sys/paths.h"
 
 namespace zelmo {
@@ -32,21 +32,34 @@ bool Exists(Bridge& b, const fs::path& path, RunEvent unknown) {
   Finish(b, unknown, PathToUtf8(path) + ": " + ec.message());
 }
 
+// A settings file that appeared meanwhile (another run, the operator) is never replaced: it is
+// the one read.
 void WriteDefaultIniFile(Bridge& b, const fs::path& path) {
   try {
-    WriteNewFile(path, kDefaultIniText);
-  } catch (const NewFileError& e) {
+    sys::CreateFileDurably(path, kDefaultIniText);
+  } catch (const sys::DurableFileError& e) {
     Finish(b, RunEvent::kSettingsFailure, PathToUtf8(path) + ": " + e.reason());
   }
 }
 
+// Why the settings file could not be opened: the system's own reason when the file cannot even
+// be looked at (an I/O error), that there is no such file when there is none, and when it is
+// there again, that it could not be examined: never "no such file" for a file that is there.
+std::string MissingReason(const std::string& utf8Path) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(Utf8ToPath(utf8Path), ec);
+  if (status.type() == fs::file_type::not_found) {
+    return std::make_error_code(std::errc::no_such_file_or_directory).message();
+  }
+  if (ec) return ec.message();
+  return "датотеката не можеше да се провери (сега постои)";
+}
+
 std::unique_ptr<CIniFile> OpenedIniFile(Bridge& b) {
   std::unique_ptr<CIniFile> ini = OpenIniFile(b);
-  if (!ini) {
+  if (!ini)
     Finish(b, RunEvent::kSettingsFailure,
-           b.state.sIniFile + ": " +
-               std::make_error_code(std::errc::no_such_file_or_directory).message());
-  }
+           b.state.sIniFile + ": " + MissingReason(b.state.sIniFile));
   return ini;
 }
 
