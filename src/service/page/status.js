@@ -135,15 +135,16 @@
   function jobRow(job, manyRegisters) {
     const unknown = job.state === 'ended' && job.outcome === 'unknown' && !job.resolved;
     return el('tr', { class: unknown ? 'job unknown' : 'job', tabindex: '-1', dataset: { focus: job.id } },
-      el('td', { 'data-label': 'Време' }, clock(job.created, true)),
-      manyRegisters ? el('td', { 'data-label': 'Каса' }, job.register) : null,
+      el('td', { 'data-label': 'Време' }, el('span', {}, clock(job.created, true))),
+      manyRegisters ? el('td', { 'data-label': 'Каса' }, el('span', {}, job.register)) : null,
       el('td', { 'data-label': 'Артикли' }, itemList(job)),
-      el('td', { 'data-label': 'Вкупно', class: 'number' }, amount(job.total)),
+      el('td', { 'data-label': 'Вкупно', class: 'number' }, el('span', {}, amount(job.total))),
       el('td', { 'data-label': 'Исход' },
         el('span', { class: `badge ${outcomeClass(job)}` }, outcomeText(job)),
         job.resolved ? el('span', { class: 'note' }, ' (потврдено на касата)') : null,
         unknown ? resolveButtons(job) : null),
-      el('td', { 'data-label': 'Порака', class: 'message' }, job.message || ''));
+      el('td', { 'data-label': 'Порака', class: 'message' },
+        job.message ? el('span', {}, job.message) : null));
   }
 
   function draw(registers, jobs) {
