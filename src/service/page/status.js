@@ -236,10 +236,10 @@
         headers: { 'Content-Type': 'application/json' },
         body: JSON.stringify({ printed }),
       });
-      announce(`Сметката од ${clock(job.created)} е запишана како ${printed ? 'испечатена' : 'неиспечатена'}.`);
-      known.set(job.id, 'resolved');
       shown = '';
       await refresh();
+      // Said after the redraw, so that it is not taken over by the redraw's own news.
+      announce(`Сметката од ${clock(job.created)} е запишана како ${printed ? 'испечатена' : 'неиспечатена'}.`);
       const row = document.querySelector(`tr[data-focus="${CSS.escape(job.id)}"]`);
       (row || $('jobs-title')).focus();
     } catch (error) {
