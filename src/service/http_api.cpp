@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "service/status_page.h"
+
 namespace zelmo::service {
 namespace {
 
@@ -83,7 +85,9 @@ class Api {
       res.set_header("Access-Control-Max-Age", "600");
       return HandlerResponse::Handled;
     }
-    if (!settings_.token.empty() && req.path != "/v1/health" &&
+    // The page's own files hold no data: the till shows the page before anyone gives the token.
+    const bool pageFile = req.method == "GET" && FindPageAsset(req.path).has_value();
+    if (!settings_.token.empty() && req.path != "/v1/health" && !pageFile &&
         !BearerMatches(req.get_header_value("Authorization"), settings_.token)) {
       res.set_header("WWW-Authenticate", "Bearer");
       Error(res, 401, "unauthorized", "This service needs its token: Authorization: Bearer TOKEN.");
@@ -277,6 +281,11 @@ void SetUpApi(httplib::Server& server, PrintService& jobs, const ServiceSettings
     Answer(res, 200, json{{"status", "ok"}}.dump());
   });
   server.Get("/metrics", [api](const Request&, Response& res) { api->Metrics(res); });
+  server.Get(R"(/[^/]*)", [](const Request& req, Response& res) {
+    const auto asset = FindPageAsset(req.path);
+    if (!asset) return Error(res, 404, "not-found", "No such resource.");
+    res.set_content(std::string(asset->body), std::string(asset->contentType));
+  });
   server.set_error_handler([](const Request&, Response& res) {
     if (!res.body.empty()) return;
     switch (res.status) {
