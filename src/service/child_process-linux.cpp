@@ -80,15 +80,18 @@ int OpenOutput(const std::filesystem::path& output) {
   return open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
+// Tells the service why the child could not become the run, and ends.
+[[noreturn]] void FailInChild(int report) {
+  const int error = errno;
+  ssize_t ignored = write(report, &error, sizeof error);
+  (void)ignored;
+  _exit(127);
+}
+
 // In the child, between fork and exec. Reports a failure's errno through `report` and ends.
 [[noreturn]] void BecomeTheRun(char* const* argv, const char* folder, int in, int out, int report,
                                pid_t service) {
-  auto fail = [report]() {
-    const int error = errno;
-    ssize_t ignored = write(report, &error, sizeof error);
-    (void)ignored;
-    _exit(127);
-  };
+  auto fail = [report] { FailInChild(report); };
   // A service killed outright must not leave a run holding the port: the run ends as a closed
   // one-shot run does, and its log says how far it got.
   if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) fail();
@@ -103,7 +106,7 @@ int OpenOutput(const std::filesystem::path& output) {
     fail();
   if (chdir(folder) != 0) fail();
   execv(argv[0], argv);
-  fail();
+  FailInChild(report);
 }
 
 }  // namespace

@@ -354,6 +354,10 @@ class TokenAndSettingsTest(Scratch):
     def test_token_is_asked_for_everywhere_but_health(self):
         svc = self.service("[Service]\nListen=127.0.0.1:PORT\nToken=s3cret-token\n")
         self.assertEqual(svc.call("GET", "/v1/health")[0], 200)
+        # The status page's files hold no data; what the page then asks for needs the token.
+        status, headers, _ = svc.call("GET", "/")
+        self.assertEqual((status, headers["content-type"].split(";")[0]), (200, "text/html"))
+        self.assertEqual(svc.call("GET", "/v1/jobs")[0], 401)
         for header, want in ((None, 401), ("Bearer wrong-token!", 401), ("Bearer s3cret-tok", 401),
                              ("Basic s3cret-token", 401), ("Bearer s3cret-token", 200)):
             with self.subTest(header):
