@@ -25,7 +25,6 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import termios
 import threading
 import time
 import tty
