@@ -38,16 +38,25 @@ free_port() {
 # wait_health PORT PID: waits up to 10 s for GET /v1/health to answer 200 {"status": "ok"},
 # giving up early when the process PID is gone (0: no process to watch).
 wait_health() {
-  local port=$1 pid=$2 tries answer
-  for ((tries = 0; tries < 100; tries++)); do
-    if answer=$(http GET "http://127.0.0.1:$port/v1/health" 2>/dev/null) &&
-      [[ $(head -n 1 <<<"$answer") == 200 && $(field "$(tail -n 1 <<<"$answer")" status) == ok ]]; then
-      return 0
-    fi
-    ((pid == 0)) || kill -0 "$pid" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
+  python3 - "$1" "$2" <<'PYTHON'
+import json, os, sys, time, urllib.request
+port, pid = sys.argv[1], int(sys.argv[2])
+deadline = time.monotonic() + 10
+while time.monotonic() < deadline:
+    try:
+        with urllib.request.urlopen(f"http://127.0.0.1:{port}/v1/health", timeout=2) as answer:
+            if answer.status == 200 and json.load(answer).get("status") == "ok":
+                sys.exit(0)
+    except (OSError, ValueError):
+        pass
+    if pid:
+        try:
+            os.kill(pid, 0)
+        except OSError:
+            sys.exit(1)
+    time.sleep(0.1)
+sys.exit(1)
+PYTHON
 }
 
 # The receipt of the tests' receipt file, as a request body: "ВКУПНО 94.75" on the register.
