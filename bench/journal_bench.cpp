@@ -1,13 +1,14 @@
 // What Journal=1 adds to a job: the receipt's digest, the journal written and flushed to the disk
-// before the first byte, and its removal after the last. The flush is nearly all of it, and it
-// depends on the disk: run it on the folder the program will use (ZELMO_BENCH_DIR).
+// (file and folder) before the first frame, and its durable removal after the last. The flush is
+// nearly all of it, and it depends on the disk: run it on the folder the program will use
+// (ZELMO_BENCH_DIR).
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/new_file.h"
 #include "app/sha256.h"
+#include "sys/durable_file.h"
 
 namespace {
 
@@ -38,8 +39,8 @@ void BM_JournalPerJob(benchmark::State& state) {
   for (auto _ : state) {
     const std::string text = "sha256=" + zelmo::Sha256Hex(receipt) +
                              "\r\ntime=2026-12-10T23:20:40.123\r\nSettings=9600,N,8,1\r\n";
-    zelmo::WriteNewFile(journal, text);
-    fs::remove(journal);
+    zelmo::sys::WriteFileDurably(journal, text);
+    zelmo::sys::RemoveFileDurably(journal);
   }
   state.SetItemsProcessed(state.iterations());
 }

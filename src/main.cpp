@@ -10,6 +10,8 @@
 
 #include "app/exit_status.h"
 #include "app/job_machine.h"
+#include "service/serve.h"
+#include "service/stop_signals.h"
 #include "sys/arguments.h"
 #include "sys/data_folder.h"
 #include "sys/paths.h"
@@ -20,12 +22,17 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: zelmo [--dir FOLDER] [--console]\n"
+    "       zelmo --serve [--dir FOLDER]\n"
     "Prints the receipt smetka.txt on the fiscal register, as set in Zelmocfg.ini.\n"
     "\n"
     "  --dir FOLDER  take settings and receipts from FOLDER; without it, from the program's\n"
     "                folder (installed on Linux: $ZELMO_DIR, else ~/.local/share/zelmo)\n"
     "  --console     no window: messages on standard error, answers and the print button\n"
     "                on standard input, the register's replies on standard output\n"
+    "  --serve       the print service: receipts as HTTP requests on loopback, each job\n"
+    "                printed as a hidden run of its own, until SIGTERM or Ctrl+C\n"
+    "                ([Service] and [Registers] in Zelmocfg.ini; ends with 0 when stopped,\n"
+    "                6 for a bad setting, 1 when it cannot listen)\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
     "\n"
@@ -38,6 +45,7 @@ constexpr const char* kUsage =
 struct Options {
   std::filesystem::path folder;
   bool console = false;
+  bool serve = false;
 };
 
 [[noreturn]] void Quit(int status, const std::string& text, FILE* to) {
@@ -69,6 +77,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
     if (arg == "--version") Quit(0, "zelmo " ZELMO_VERSION "\n", stdout);
     if (arg == "--console") {
       options.console = true;
+    } else if (arg == "--serve") {
+      options.serve = true;
     } else if (arg == "--dir" && i + 1 < args.size()) {
       options.folder = zelmo::Utf8ToPath(args[++i]);
     } else {
@@ -111,12 +121,26 @@ void Run(const Options& options, zelmo::ProgramEnd& end) {
   }
 }
 
+// The service's exit status is its own (0 stopped, 6 settings, 1 failure): it never runs a job in
+// this process, so the job state machine does not come into it.
+int Serve(const Options& options) {
+  static zelmo::service::StopRequest stop;
+  try {
+    zelmo::service::StopOnSignals(stop);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zelmo: %s\n", e.what());
+    return 1;
+  }
+  return zelmo::service::Serve(zelmo::PathToUtf8(options.folder), stop);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   zelmo::ProcessEnd end;
   try {
     const Options options = ParseOptions(zelmo::Utf8Arguments(argc, argv));
+    if (options.serve) return Serve(options);
     Run(options, end);
   } catch (const std::exception& e) {
     // A front-end or the port that could not be made: threads, descriptors, memory.

@@ -22,7 +22,8 @@ constexpr StatusRow kStatuses[] = {
      "cut off after sending began (check the register before printing again)"},
     {ExitStatus::kEarlierRunCutOff, Safety::kCheckRegister,
      "an earlier run of this receipt was cut off (check the register)"},
-    {ExitStatus::kOther, Safety::kNothingSent, "anything else, nothing sent"},
+    {ExitStatus::kOther, Safety::kNothingSent,
+     "the program could not go on or keep its journal, nothing sent"},
 };
 
 constexpr std::size_t kUsageWidth = 94;
@@ -31,6 +32,13 @@ constexpr std::size_t kUsageWidth = 94;
 
 std::span<const StatusRow> ExitStatusTable() {
   return kStatuses;
+}
+
+Safety SafetyOf(ExitStatus status) {
+  for (const StatusRow& row : kStatuses) {
+    if (row.status == status) return row.safety;
+  }
+  return Safety::kCheckRegister;  // a status no row promises anything for
 }
 
 std::string UsageStatusList() {

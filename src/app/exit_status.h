@@ -1,6 +1,6 @@
 // What a run's exit status tells the point-of-sale program that started it. The line between
-// "nothing was sent, safe to retry" (2 to 8) and "the register may hold part of it" (10) is what
-// keeps a receipt from being printed twice.
+// "nothing was sent, safe to retry" (1 to 8: at most the enquiry, which prints nothing) and "the
+// register may hold part of it" (10, 11) is what keeps a receipt from being printed twice.
 #pragma once
 
 #include <span>
@@ -10,7 +10,7 @@ namespace zelmo {
 
 enum class ExitStatus : int {
   kSent = 0,               // the whole job was sent
-  kOther = 1,              // anything else
+  kOther = 1,              // the program could not go on (or keep its journal); nothing sent
   kNoReceipt = 2,          // no smetka.txt
   kLoadFailed = 3,         // the receipt could not be loaded or was refused
   kOperatorRefused = 4,    // a default was refused or a product name was missing
@@ -38,6 +38,10 @@ struct StatusRow {
 
 // Every status a run can end with, in the order the README lists them.
 std::span<const StatusRow> ExitStatusTable();
+
+// What `status` promises: the one place that says which statuses sent nothing, which printed the
+// receipt and which leave it to the register to tell.
+Safety SafetyOf(ExitStatus status);
 
 // The statuses for --help, "Exit status: 0 sent; 2 no receipt; ...", in lines of at most 94
 // characters.

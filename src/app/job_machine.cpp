@@ -21,11 +21,15 @@ constexpr const char* kIniError = "Грешка во ini Фајлот.";
 constexpr const char* kNoAnswerText = "Фискалната каса не одговара.";
 constexpr const char* kStoppedAnswering = "Фискалната каса престана да одговара.";
 
-// Before the first command goes out a failure is safe to retry; after it the register may hold
-// part of the receipt, and every end is a cut-off but the end of the table itself.
+constexpr const char* kJournalText =
+    "Дневникот на печатењето (Journal=1) не може да се води: ништо не е испратено.";
+
+// Before the first frame that can print goes out a failure is safe to retry (the enquiry alone
+// prints nothing); after it the register may hold part of the receipt, and every end is a
+// cut-off but the end of the table itself.
 struct Row {
   RunEvent event;
-  Outcome startingUp, waiting, preparing, sending;
+  Outcome startingUp, waiting, preparing, enquiring, sending;
 };
 
 constexpr Outcome kLineBefore = End(S::kPortFailed, kLineGone);
@@ -39,37 +43,45 @@ constexpr Outcome kRefused = End(S::kLoadFailed, "Сметката не може
 constexpr Outcome kStorno = End(S::kStornoRefused, "Сторното не е возможно.", "",
                                 MsgStyle::kInformation, "Сторно сметка...");
 constexpr Outcome kSettings = End(S::kConfigError, kIniError);
+// The guard cannot be kept: the program's own failure, and nothing that can print was sent.
+constexpr Outcome kJournal = End(S::kOther, kJournalText);
 
 constexpr Outcome kEarlierCutOff = End(
     S::kEarlierRunCutOff,
     "Претходното печатење на оваа сметка е прекинато: проверете ја касата. Ништо не е испратено.");
 
 constexpr Row kTable[] = {
-    // event, then what it means while starting up, waiting, preparing and sending
-    {RunEvent::kReply, kGoOn, kGoOn, kGoOn, kNext},
-    {RunEvent::kPrintPressed, kStart, kStart, kGoOn, kGoOn},
+    // event, then what it means while starting up, waiting, preparing, enquiring and sending
+    {RunEvent::kReply, kGoOn, kGoOn, kGoOn, kNext, kNext},
+    {RunEvent::kPrintPressed, kStart, kStart, kGoOn, kGoOn, kGoOn},
     {RunEvent::kDefaultRefused, End(S::kOperatorRefused), End(S::kOperatorRefused),
-     End(S::kOperatorRefused), End(S::kCutOff)},
-    {RunEvent::kNoReceipt, kNoReceiptHelp, kNoReceiptHelp, kNoReceiptHelp, End(S::kCutOff)},
-    {RunEvent::kStornoRefused, kStorno, kStorno, kStorno, End(S::kCutOff)},
-    {RunEvent::kReceiptNotLoaded, kNotLoaded, kNotLoaded, kNotLoaded, End(S::kCutOff)},
-    {RunEvent::kReceiptRefused, kRefused, kRefused, kRefused, End(S::kCutOff)},
-    {RunEvent::kSettingsFailure, kSettings, kSettings, kSettings, End(S::kCutOff, kIniError)},
+     End(S::kOperatorRefused), End(S::kOperatorRefused), End(S::kCutOff)},
+    {RunEvent::kNoReceipt, kNoReceiptHelp, kNoReceiptHelp, kNoReceiptHelp, kNoReceiptHelp,
+     End(S::kCutOff)},
+    {RunEvent::kStornoRefused, kStorno, kStorno, kStorno, kStorno, End(S::kCutOff)},
+    {RunEvent::kReceiptNotLoaded, kNotLoaded, kNotLoaded, kNotLoaded, kNotLoaded, End(S::kCutOff)},
+    {RunEvent::kReceiptRefused, kRefused, kRefused, kRefused, kRefused, End(S::kCutOff)},
+    {RunEvent::kSettingsFailure, kSettings, kSettings, kSettings, kSettings,
+     End(S::kCutOff, kIniError)},
     {RunEvent::kPortFailure, End(S::kPortFailed), End(S::kPortFailed), End(S::kPortFailed),
-     kLineAfter},
-    {RunEvent::kLineFailure, kLineBefore, kLineBefore, kLineBefore, kLineAfter},
+     kLineBefore, kLineAfter},
+    {RunEvent::kLineFailure, kLineBefore, kLineBefore, kLineBefore, kLineBefore, kLineAfter},
     {RunEvent::kCloseRequest, End(S::kClosedBeforeSend), End(S::kClosedBeforeSend),
-     End(S::kClosedBeforeSend), End(S::kCutOff, kClosedMidJob)},
-    {RunEvent::kResourceFailure, kResourceBefore, kResourceBefore, kResourceBefore, kResourceAfter},
-    {RunEvent::kJobSent, kGoOn, kGoOn, kGoOn, End(S::kSent)},
-    {RunEvent::kReceiptNotDeleted, kGoOn, kGoOn, kGoOn,
+     End(S::kClosedBeforeSend), End(S::kClosedBeforeSend), End(S::kCutOff, kClosedMidJob)},
+    {RunEvent::kResourceFailure, kResourceBefore, kResourceBefore, kResourceBefore, kResourceBefore,
+     kResourceAfter},
+    {RunEvent::kJobSent, kGoOn, kGoOn, kGoOn, kGoOn, End(S::kSent)},
+    {RunEvent::kReceiptNotDeleted, kGoOn, kGoOn, kGoOn, kGoOn,
      End(S::kNotDeleted,
          "Сметката е испечатена: не печатете ја повторно.\r\n"
          "Датотеката на сметката не може да се избрише:")},
-    // Only the enquiry can have gone out before the first answer: nothing was printed.
-    {RunEvent::kNoAnswer, kGoOn, kGoOn, kGoOn, End(S::kPortFailed, kNoAnswerText)},
-    {RunEvent::kReplyTimeout, kGoOn, kGoOn, kGoOn, End(S::kCutOff, kStoppedAnswering)},
-    {RunEvent::kEarlierRunCutOff, kEarlierCutOff, kEarlierCutOff, kEarlierCutOff, End(S::kCutOff)},
+    // A register silent since the enquiry was sent that alone: nothing was printed.
+    {RunEvent::kReplyTimeout, kGoOn, kGoOn, kGoOn, End(S::kPortFailed, kNoAnswerText),
+     End(S::kCutOff, kStoppedAnswering)},
+    {RunEvent::kEarlierRunCutOff, kEarlierCutOff, kEarlierCutOff, kEarlierCutOff, kEarlierCutOff,
+     End(S::kCutOff)},
+    {RunEvent::kJournalFailure, kJournal, kJournal, kJournal, kJournal,
+     End(S::kCutOff, kJournalText)},
 };
 static_assert(std::size(kTable) == kRunEventCount, "one row per event");
 
@@ -85,6 +97,8 @@ Outcome Decide(RunPhase phase, RunEvent event) {
         return row.waiting;
       case RunPhase::kPreparing:
         return row.preparing;
+      case RunPhase::kEnquiring:
+        return row.enquiring;
       case RunPhase::kSending:
         return row.sending;
       case RunPhase::kEnded:
@@ -122,17 +136,21 @@ Outcome JobMachine::On(RunEvent event) {
 
 ExitStatus JobMachine::EndStatus() const {
   if (phase_ == RunPhase::kEnded) return decided_.status;
-  return Decide(phase_ == RunPhase::kSending ? RunPhase::kSending : RunPhase::kStartingUp,
-                RunEvent::kResourceFailure)
-      .status;
+  return Decide(phase_, RunEvent::kResourceFailure).status;
 }
 
 void JobMachine::Waiting() {
   if (phase_ == RunPhase::kStartingUp) phase_ = RunPhase::kWaiting;
 }
 
+void JobMachine::EnquirySent() {
+  if (phase_ == RunPhase::kPreparing) phase_ = RunPhase::kEnquiring;
+}
+
 void JobMachine::SendingBegins() {
-  if (phase_ == RunPhase::kPreparing) phase_ = RunPhase::kSending;
+  if (phase_ == RunPhase::kPreparing || phase_ == RunPhase::kEnquiring) {
+    phase_ = RunPhase::kSending;
+  }
 }
 
 }  // namespace zelmo

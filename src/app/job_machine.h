@@ -16,10 +16,11 @@ enum class RunPhase {
   kStartingUp,  // settings, port, receipt choice; nothing sent
   kWaiting,     // shown: waiting for the operator's print button; nothing sent
   kPreparing,   // the job was started: loading, building the table; nothing sent yet
-  kSending,     // the first command went out; the register drives the rest
+  kEnquiring,   // the enquiry alone is out: a bare ENQ prints nothing
+  kSending,     // the first frame that can print went out; the register drives the rest
   kEnded,       // the run's end is decided; nothing else happens
 };
-inline constexpr int kRunPhaseCount = 5;
+inline constexpr int kRunPhaseCount = 6;
 
 enum class RunEvent {
   kReply,              // ACK or EOT from the register: it wants the next command
@@ -36,9 +37,9 @@ enum class RunEvent {
   kResourceFailure,    // the program itself cannot go on (threads, memory, its event loop)
   kJobSent,            // the table is used up: every command went out
   kReceiptNotDeleted,  // the job went out, but Clear=1 could not delete the receipt
-  kNoAnswer,           // Timeout= ran out and the register has answered nothing since start-up
-  kReplyTimeout,       // Timeout= ran out after the register had answered before
+  kReplyTimeout,       // Timeout= ran out with no ACK or EOT for the last command
   kEarlierRunCutOff,   // Journal=1 found this receipt's journal and it is not to be sent again
+  kJournalFailure,     // Journal=1: the journal cannot be read, written or removed
 };
 inline constexpr int kRunEventCount = 17;
 
@@ -80,7 +81,10 @@ class JobMachine {
   Outcome On(RunEvent event);
   // Start-up is done and the shown window waits for its button.
   void Waiting();
-  // The first command was handed to the port: from now on the register may hold part of it.
+  // The enquiry, the job's first command, was handed to the port.
+  void EnquirySent();
+  // The first frame that can print is about to go to the port: from now on the register may
+  // hold part of the receipt.
   void SendingBegins();
   bool SendingBegun() const { return phase_ == RunPhase::kSending; }
   // The status for an end that no event of the table brought about: the one decided already,

@@ -18,7 +18,8 @@ using E = RunEvent;
 using P = RunPhase;
 using S = ExitStatus;
 
-constexpr P kPhases[] = {P::kStartingUp, P::kWaiting, P::kPreparing, P::kSending, P::kEnded};
+constexpr P kPhases[] = {P::kStartingUp, P::kWaiting, P::kPreparing,
+                         P::kEnquiring,  P::kSending, P::kEnded};
 
 // What each event must mean in each phase: an action, or the status the run ends with.
 struct Cell {
@@ -34,43 +35,47 @@ constexpr Cell Ends(S s) {
 
 struct Expected {
   E event;
-  Cell startingUp, waiting, preparing, sending;
+  Cell startingUp, waiting, preparing, enquiring, sending;
 };
 
 const Expected kExpected[] = {
-    {E::kReply, Go, Go, Go, Next},
-    {E::kPrintPressed, Start, Start, Go, Go},
+    {E::kReply, Go, Go, Go, Next, Next},
+    {E::kPrintPressed, Start, Start, Go, Go, Go},
     {E::kDefaultRefused, Ends(S::kOperatorRefused), Ends(S::kOperatorRefused),
-     Ends(S::kOperatorRefused), Ends(S::kCutOff)},
+     Ends(S::kOperatorRefused), Ends(S::kOperatorRefused), Ends(S::kCutOff)},
     {E::kNoReceipt, Ends(S::kNoReceipt), Ends(S::kNoReceipt), Ends(S::kNoReceipt),
-     Ends(S::kCutOff)},
+     Ends(S::kNoReceipt), Ends(S::kCutOff)},
     {E::kStornoRefused, Ends(S::kStornoRefused), Ends(S::kStornoRefused), Ends(S::kStornoRefused),
-     Ends(S::kCutOff)},
+     Ends(S::kStornoRefused), Ends(S::kCutOff)},
     {E::kReceiptNotLoaded, Ends(S::kLoadFailed), Ends(S::kLoadFailed), Ends(S::kLoadFailed),
-     Ends(S::kCutOff)},
+     Ends(S::kLoadFailed), Ends(S::kCutOff)},
     {E::kReceiptRefused, Ends(S::kLoadFailed), Ends(S::kLoadFailed), Ends(S::kLoadFailed),
-     Ends(S::kCutOff)},
+     Ends(S::kLoadFailed), Ends(S::kCutOff)},
     {E::kSettingsFailure, Ends(S::kConfigError), Ends(S::kConfigError), Ends(S::kConfigError),
-     Ends(S::kCutOff)},
+     Ends(S::kConfigError), Ends(S::kCutOff)},
     {E::kPortFailure, Ends(S::kPortFailed), Ends(S::kPortFailed), Ends(S::kPortFailed),
-     Ends(S::kCutOff)},
+     Ends(S::kPortFailed), Ends(S::kCutOff)},
+    // With the enquiry alone out, every failure is one before anything that can print.
     {E::kLineFailure, Ends(S::kPortFailed), Ends(S::kPortFailed), Ends(S::kPortFailed),
-     Ends(S::kCutOff)},
+     Ends(S::kPortFailed), Ends(S::kCutOff)},
     {E::kCloseRequest, Ends(S::kClosedBeforeSend), Ends(S::kClosedBeforeSend),
-     Ends(S::kClosedBeforeSend), Ends(S::kCutOff)},
-    {E::kResourceFailure, Ends(S::kOther), Ends(S::kOther), Ends(S::kOther), Ends(S::kCutOff)},
-    {E::kJobSent, Go, Go, Go, Ends(S::kSent)},
-    {E::kReceiptNotDeleted, Go, Go, Go, Ends(S::kNotDeleted)},
-    {E::kNoAnswer, Go, Go, Go, Ends(S::kPortFailed)},
-    {E::kReplyTimeout, Go, Go, Go, Ends(S::kCutOff)},
+     Ends(S::kClosedBeforeSend), Ends(S::kClosedBeforeSend), Ends(S::kCutOff)},
+    {E::kResourceFailure, Ends(S::kOther), Ends(S::kOther), Ends(S::kOther), Ends(S::kOther),
+     Ends(S::kCutOff)},
+    {E::kJobSent, Go, Go, Go, Go, Ends(S::kSent)},
+    {E::kReceiptNotDeleted, Go, Go, Go, Go, Ends(S::kNotDeleted)},
+    {E::kReplyTimeout, Go, Go, Go, Ends(S::kPortFailed), Ends(S::kCutOff)},
     {E::kEarlierRunCutOff, Ends(S::kEarlierRunCutOff), Ends(S::kEarlierRunCutOff),
-     Ends(S::kEarlierRunCutOff), Ends(S::kCutOff)},
+     Ends(S::kEarlierRunCutOff), Ends(S::kEarlierRunCutOff), Ends(S::kCutOff)},
+    {E::kJournalFailure, Ends(S::kOther), Ends(S::kOther), Ends(S::kOther), Ends(S::kOther),
+     Ends(S::kCutOff)},
 };
 static_assert(std::size(kExpected) == kRunEventCount);
 
 TEST(JobMachine, EveryPhaseAndEventMeansWhatTheTableSays) {
   for (const Expected& row : kExpected) {
-    const Cell cells[] = {row.startingUp, row.waiting, row.preparing, row.sending, Go};
+    const Cell cells[] = {row.startingUp, row.waiting, row.preparing,
+                          row.enquiring,  row.sending, Go};
     for (int p = 0; p < kRunPhaseCount; ++p) {
       SCOPED_TRACE("event " + std::to_string(static_cast<int>(row.event)) + ", phase " +
                    std::to_string(p));
@@ -83,17 +88,9 @@ TEST(JobMachine, EveryPhaseAndEventMeansWhatTheTableSays) {
   }
 }
 
-Safety SafetyOf(S status) {
-  for (const StatusRow& row : ExitStatusTable()) {
-    if (row.status == status) return row.safety;
-  }
-  ADD_FAILURE() << "status " << static_cast<int>(status) << " is not in the table";
-  return Safety::kCheckRegister;
-}
-
-// The promise behind every status: before the first command nothing can have reached the
-// register; after it only the end of the table is a printed receipt, and every other end says
-// to check the register.
+// The promise behind every status: before the first frame that can print nothing can have been
+// printed (the enquiry alone prints nothing); after it only the end of the table is a printed
+// receipt, and every other end says to check the register.
 TEST(JobMachine, AnEndBeforeSendingIsSafeToRetryAndAfterItNeverIs) {
   for (int e = 0; e < kRunEventCount; ++e) {
     for (P phase : kPhases) {
@@ -112,11 +109,6 @@ TEST(JobMachine, AnEndBeforeSendingIsSafeToRetryAndAfterItNeverIs) {
       }
       const bool whole =
           static_cast<E>(e) == E::kJobSent || static_cast<E>(e) == E::kReceiptNotDeleted;
-      // A register that never answered was sent the enquiry alone: nothing can be printed.
-      if (static_cast<E>(e) == E::kNoAnswer) {
-        EXPECT_EQ(SafetyOf(o.status), Safety::kNothingSent);
-        continue;
-      }
       EXPECT_EQ(SafetyOf(o.status), whole ? Safety::kPrinted : Safety::kCheckRegister);
       const std::string text = OperatorMessage(o, "detail");
       if (o.status == S::kCutOff) {
@@ -159,6 +151,18 @@ TEST(JobMachine, TheOperatorsMessagesAreTheSystemsOwn) {
        MsgStyle::kError, ""},
       {P::kStartingUp, E::kResourceFailure, "Resource temporarily unavailable",
        "Програмата не може да продолжи.\r\nResource temporarily unavailable", MsgStyle::kError, ""},
+      {P::kEnquiring, E::kReplyTimeout, "Нема одговор од касата 2 секунди (Timeout=2).",
+       "Фискалната каса не одговара.\r\nНема одговор од касата 2 секунди (Timeout=2).",
+       MsgStyle::kError, ""},
+      {P::kSending, E::kReplyTimeout, "Нема одговор од касата 2 секунди (Timeout=2).",
+       "Фискалната каса престана да одговара.\r\nНема одговор од касата 2 секунди (Timeout=2).\r\n"
+       "Проверете дали сметката е испечатена пред повторно печатење.",
+       MsgStyle::kError, ""},
+      {P::kEnquiring, E::kCloseRequest, "", "", MsgStyle::kError, ""},
+      {P::kPreparing, E::kJournalFailure, "/x/smetka.jrn: Permission denied",
+       "Дневникот на печатењето (Journal=1) не може да се води: ништо не е испратено.\r\n"
+       "/x/smetka.jrn: Permission denied",
+       MsgStyle::kError, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -182,8 +186,14 @@ TEST(JobMachine, PhasesMoveOnlyForwards) {
   EXPECT_EQ(m.On(E::kPrintPressed).action, Action::kNone);  // a second press restarts nothing
   m.Waiting();
   EXPECT_EQ(m.phase(), P::kPreparing);
+  m.EnquirySent();
+  EXPECT_EQ(m.phase(), P::kEnquiring);
+  EXPECT_FALSE(m.SendingBegun());
+  EXPECT_EQ(m.On(E::kReply).action, Action::kAdvance);  // the enquiry's answer: the first frame
   m.SendingBegins();
   EXPECT_TRUE(m.SendingBegun());
+  m.EnquirySent();  // the second enquiry of the job is part of the sending
+  EXPECT_EQ(m.phase(), P::kSending);
   EXPECT_EQ(m.On(E::kReply).action, Action::kAdvance);
   const Outcome end = m.On(E::kLineFailure);
   EXPECT_EQ(end.status, S::kCutOff);
@@ -207,6 +217,8 @@ TEST(JobMachine, AnEndNoEventBroughtAboutIsAFailureWhereTheRunStands) {
   JobMachine m;
   EXPECT_EQ(m.EndStatus(), S::kOther);
   m.On(E::kPrintPressed);
+  m.EnquirySent();
+  EXPECT_EQ(m.EndStatus(), S::kOther);
   m.SendingBegins();
   EXPECT_EQ(m.EndStatus(), S::kCutOff);
 }

@@ -29,12 +29,13 @@ struct JobState {
   std::string sClear;
   // The optional keys, checked at start-up; their defaults are the line as it always was.
   std::string sLineSettings = "9600,N,8,1";
-  int iHandshaking = 2;    // RTS/CTS
-  int iTimeout = 0;        // seconds; 0: the register is waited for as long as it takes
-  bool bAnswered = false;  // the register has sent something since start-up
-  std::string sLog;        // the run's log file, relative to the folder; empty: none
-  std::string sVersion;    // the program's, for the log
-  bool bJournal = false;   // Journal=1: a receipt cut off once is not sent again unasked
+  int iHandshaking = 2;        // RTS/CTS
+  int iTimeout = 0;            // seconds; 0: the register is waited for as long as it takes
+  std::string sLog;            // the run's log file, relative to the folder; empty: none
+  std::string sVersion;        // the program's, for the log
+  bool bJournal = false;       // Journal=1: a receipt cut off once is not sent again unasked
+  std::string sReceiptDigest;  // Journal=1: the receipt's SHA-256, for its journal
+  bool bOtherJournal = false;  // Journal=1: the journal there is another receipt's
   double dTotal = 0;
   int16_t iItemCount = 0;
   // Command table: entry i is step i of the job as it goes on the wire (code page 1251 bytes);

@@ -1,14 +1,11 @@
 #include "app/journal.h"
 
-#include <fstream>
-#include <optional>
-#include <sstream>
 #include <system_error>
 
-#include "app/new_file.h"
 #include "app/run_log.h"
 #include "app/sha256.h"
 #include "app/shutdown.h"
+#include "sys/durable_file.h"
 #include "sys/paths.h"
 
 namespace zelmo {
@@ -16,22 +13,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kDigestKey = "sha256=";
-
-std::optional<std::string> ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return bytes.str();
+fs::path JournalPath(const Bridge& b) {
+  return b.folder / kJournalFileName;
 }
 
-// The digest a journal holds, or empty.
-std::string DigestOf(const std::string& journal) {
-  const auto at = journal.find(kDigestKey);
-  if (at == std::string::npos) return "";
-  return journal.substr(at + std::string(kDigestKey).size(), 64);
+[[noreturn]] void CannotKeep(Bridge& b, const std::string& reason) {
+  Finish(b, RunEvent::kJournalFailure, PathToUtf8(JournalPath(b)) + ": " + reason);
 }
 
 bool PrintAgain(Bridge& b) {
@@ -43,40 +30,76 @@ bool PrintAgain(Bridge& b) {
              MsgStyle::kQuestion, "") == MsgAnswer::kYes;
 }
 
+std::string ReceiptDigest(Bridge& b) {
+  try {
+    if (const auto receipt = sys::ReadFileIfThere(Utf8ToPath(b.state.sReceiptFile))) {
+      return Sha256Hex(*receipt);
+    }
+  } catch (const sys::DurableFileError&) {
+  }
+  Finish(b, RunEvent::kReceiptNotLoaded);
+}
+
+// The operator checked the register and wants it printed: the earlier run's journal has done its
+// work. Until this run's first frame there is none, so a run that sends nothing leaves none.
+void TakeAwayEarlierJournal(Bridge& b) {
+  try {
+    sys::RemoveFileDurably(JournalPath(b));
+  } catch (const sys::DurableFileError& e) {
+    CannotKeep(b, e.what());
+  }
+}
+
 }  // namespace
 
-void GuardAgainstReprint(Bridge& b) {
+void LookForEarlierRun(Bridge& b) {
   if (!b.state.bJournal) return;
-  const fs::path journal = b.folder / kJournalFileName;
-  const auto receipt = ReadWhole(Utf8ToPath(b.state.sReceiptFile));
-  if (!receipt) Finish(b, RunEvent::kReceiptNotLoaded);
-  const std::string digest = Sha256Hex(*receipt);
-  if (const auto earlier = ReadWhole(journal)) {
-    if (DigestOf(*earlier) == digest) {
-      AddEvent(b, "Дневник на прекинато печатење на оваа сметка: " + PathToUtf8(journal));
-      if (!PrintAgain(b)) Finish(b, RunEvent::kEarlierRunCutOff);
-    } else {
-      AddEvent(b, "Дневникот на друга сметка е заменет: " + PathToUtf8(journal));
-    }
-  }
-  const JobState& s = b.state;
-  const std::string text = std::string(kDigestKey) + digest + "\r\ntime=" + RunLog::Now() +
-                           "\r\nreceipt=" + s.sReceiptFile + "\r\nSettings=" + s.sLineSettings +
-                           "\r\nHandshaking=" + std::to_string(s.iHandshaking) + "\r\n";
+  JobState& s = b.state;
+  s.sReceiptDigest = ReceiptDigest(b);
+  std::optional<std::string> earlier;
   try {
-    WriteNewFile(journal, text);
-  } catch (const NewFileError& e) {
-    // Unguarded, the receipt is not sent: a cut-off would leave nothing to find.
-    Finish(b, RunEvent::kSettingsFailure, PathToUtf8(journal) + ": " + e.what());
+    earlier = sys::ReadFileIfThere(JournalPath(b));
+  } catch (const sys::DurableFileError& e) {
+    CannotKeep(b, e.what());
+  }
+  if (!earlier) return;
+  const std::string digest = DigestIn(*earlier);
+  // A journal that names no receipt may be of this one: it is not taken for none.
+  if (digest.empty()) CannotKeep(b, "не содржи sha256= на сметка");
+  if (digest != s.sReceiptDigest) {
+    s.bOtherJournal = true;
+    return;
+  }
+  AddEvent(b, "Дневник на прекинато печатење на оваа сметка: " + PathToUtf8(JournalPath(b)));
+  if (!PrintAgain(b)) Finish(b, RunEvent::kEarlierRunCutOff);
+  TakeAwayEarlierJournal(b);
+}
+
+void WriteJournal(Bridge& b) {
+  if (!b.state.bJournal) return;
+  const JobState& s = b.state;
+  const std::string text = JournalText(
+      {s.sReceiptDigest, RunLog::Now(), s.sReceiptFile, s.sLineSettings, s.iHandshaking});
+  try {
+    sys::WriteFileDurably(JournalPath(b), text);
+  } catch (const sys::DurableFileError& e) {
+    // Unguarded, the receipt is not sent: a cut-off would leave nothing to find. A journal that
+    // got its name but not its folder's flush goes too, as this run sends nothing.
+    std::error_code ignored;
+    if (e.step().find("folder") != std::string::npos) fs::remove(JournalPath(b), ignored);
+    CannotKeep(b, e.what());
+  }
+  if (s.bOtherJournal) {
+    AddEvent(b, "Дневникот на друга сметка е заменет: " + PathToUtf8(JournalPath(b)));
   }
 }
 
 void JobWentOut(Bridge& b) {
   if (!b.state.bJournal) return;
-  const fs::path journal = b.folder / kJournalFileName;
-  std::error_code ec;
-  if (!fs::remove(journal, ec) && ec) {
-    AddEvent(b, "Дневникот не може да се избрише: " + PathToUtf8(journal) + ": " + ec.message());
+  try {
+    sys::RemoveFileDurably(JournalPath(b));
+  } catch (const sys::DurableFileError& e) {
+    AddEvent(b, "Дневникот не може да се избрише: " + PathToUtf8(JournalPath(b)) + ": " + e.what());
   }
 }
 

@@ -10,6 +10,7 @@
 #include "device/frames.h"
 #include "device/sequence.h"
 #include "receipt/loader.h"
+#include "sys/durable_file.h"
 #include "sys/paths.h"
 
 namespace zelmo {
@@ -76,15 +77,24 @@ void LoadIntoJob(Bridge& b) {
   }
 }
 
-// The receipt went out whole; what is left is its file. When that stays, the operator must know
-// that it was printed all the same.
+// The receipt went out whole; what is left is its file. When that stays (or its removal may not
+// outlast a power cut), the operator must know that it was printed all the same.
 void DeleteReceipt(Bridge& b) {
-  std::error_code ec;
-  if (std::filesystem::remove(Utf8ToPath(b.state.sReceiptFile), ec)) return;
-  const std::string why = ec ? ec.message() : "датотеката ја нема";
+  std::string why = "датотеката ја нема";
+  try {
+    if (sys::RemoveFileDurably(Utf8ToPath(b.state.sReceiptFile))) return;
+  } catch (const sys::DurableFileError& e) {
+    why = e.what();
+  }
   const std::string detail = b.state.sReceiptFile + ": " + why;
   AddEvent(b, "Сметката не е избришана: " + detail);
   Finish(b, RunEvent::kReceiptNotDeleted, detail);
+}
+
+// The reply's time limit needs its thread: made now, so that a program that cannot make it
+// ends before anything is sent.
+void ReadyReplyTimer(Bridge& b) {
+  if (b.state.iTimeout > 0 && b.replyTimer && b.replyExpired) b.replyTimer->Start();
 }
 
 // The table is used up. Only a job whose every command went out counts as printed; before the
@@ -113,7 +123,8 @@ void PrepareJob(Bridge& b) {
   }
   LoadIntoJob(b);
   BuildCommandTable(b);
-  GuardAgainstReprint(b);
+  LookForEarlierRun(b);
+  ReadyReplyTimer(b);
 }
 
 void Pecati(Bridge& b, int16_t& linija) {
@@ -128,9 +139,16 @@ void Pecati(Bridge& b, int16_t& linija) {
   // A close request that came while this job was being prepared or while the last command
   // travelled is taken now, before another byte goes out.
   if (b.frmMain.CloseRequested()) Finish(b, RunEvent::kCloseRequest);
+  // The job opens with the enquiry, which prints nothing. The frame after it may print: its
+  // journal is on the disk first, and from its first byte on the register may hold part of it.
+  const RunPhase phase = b.machine.phase();
+  if (phase == RunPhase::kEnquiring) {
+    WriteJournal(b);
+    b.machine.SendingBegins();
+  }
   b.Comm.Output(command);
   if (b.log) b.log->Sent(command);
-  b.machine.SendingBegins();
+  if (phase == RunPhase::kPreparing) b.machine.EnquirySent();
   // The wait for this command's ACK or EOT, and for the line to take it, has its limit.
   if (s.iTimeout > 0 && b.replyTimer && b.replyExpired) {
     b.replyTimer->Arm(std::chrono::seconds(s.iTimeout), b.replyExpired);

@@ -36,6 +36,10 @@ void ReplyTimer::Arm(std::chrono::milliseconds after, std::function<void()> expi
     ++shared_->generation;
   }
   shared_->changed.notify_all();
+  Start();
+}
+
+void ReplyTimer::Start() {
   if (!thread_.joinable()) thread_ = std::thread([this] { Watch(); });
 }
 

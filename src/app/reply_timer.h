@@ -18,6 +18,9 @@ class ReplyTimer {
   ReplyTimer(const ReplyTimer&) = delete;
   ReplyTimer& operator=(const ReplyTimer&) = delete;
 
+  // Makes the timer's thread, so that a program that cannot make one (std::system_error) knows
+  // it before the job's first command; once is enough.
+  void Start();
   // `expired` runs on the loop once `after` has passed, unless Arm or Disarm comes first.
   void Arm(std::chrono::milliseconds after, std::function<void()> expired);
   void Disarm();

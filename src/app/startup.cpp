@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <system_error>
 
-#include "app/new_file.h"
 #include "app/run_options.h"
 #include "app/shutdown.h"
 #include "ini/settings_file_check.h"
+#include "sys/durable_file.h"
 #include "sys/paths.h"
 
 namespace zelmo {
@@ -32,21 +32,30 @@ bool Exists(Bridge& b, const fs::path& path, RunEvent unknown) {
   Finish(b, unknown, PathToUtf8(path) + ": " + ec.message());
 }
 
+// A settings file that appeared meanwhile (another run, the operator) is never replaced: it is
+// the one read.
 void WriteDefaultIniFile(Bridge& b, const fs::path& path) {
   try {
-    WriteNewFile(path, kDefaultIniText);
-  } catch (const NewFileError& e) {
+    sys::CreateFileDurably(path, kDefaultIniText);
+  } catch (const sys::DurableFileError& e) {
     Finish(b, RunEvent::kSettingsFailure, PathToUtf8(path) + ": " + e.reason());
   }
 }
 
+// Why the settings file is not there to be opened: the system's own reason when the file cannot
+// even be looked at (an I/O error), else that there is no such file.
+std::string MissingReason(const std::string& utf8Path) {
+  std::error_code ec;
+  (void)fs::symlink_status(Utf8ToPath(utf8Path), ec);
+  if (!ec) ec = std::make_error_code(std::errc::no_such_file_or_directory);
+  return ec.message();
+}
+
 std::unique_ptr<CIniFile> OpenedIniFile(Bridge& b) {
   std::unique_ptr<CIniFile> ini = OpenIniFile(b);
-  if (!ini) {
+  if (!ini)
     Finish(b, RunEvent::kSettingsFailure,
-           b.state.sIniFile + ": " +
-               std::make_error_code(std::errc::no_such_file_or_directory).message());
-  }
+           b.state.sIniFile + ": " + MissingReason(b.state.sIniFile));
   return ini;
 }
 

@@ -1,7 +1,7 @@
 // The profile store on POSIX: our engine over the real file, in code page 1251 or in UTF-16 LE
 // behind its byte order mark, as Windows reads them. Each call reads the whole file; a change is
-// written to a temporary file beside it and renamed into place, so that a reader (or a crash)
-// never meets a half-written settings file.
+// put in place whole and durably (sys/durable_file), so that a reader (or a crash) never meets a
+// half-written settings file.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -18,6 +17,7 @@
 #include "ini/profile_engine.h"
 #include "ini/profile_file.h"
 #include "ini/profile_store.h"
+#include "sys/durable_file.h"
 
 namespace zelmo {
 namespace {
@@ -39,12 +39,6 @@ class Descriptor {
     if (fd_ >= 0) ::close(fd_);
   }
   int get() const { return fd_; }
-  // Closes now, so that a failing close is seen; true on success.
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
 
  private:
   int fd_;
@@ -87,45 +81,12 @@ std::optional<std::string> ReadProfile(const std::string& path) {
   }
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 // A link to the settings file is followed, so that the rename replaces the file, not the link.
 std::string WriteTarget(const std::string& path) {
   std::error_code error;
   if (!std::filesystem::is_symlink(path, error)) return path;
   const auto target = std::filesystem::canonical(path, error);
   return error ? path : target.string();
-}
-
-// A new file beside `target`, created exclusively with the given permission bits.
-struct Temporary {
-  std::string name;
-  int fd = -1;
-};
-
-std::optional<Temporary> CreateTemporary(const std::string& target, mode_t mode) {
-  std::random_device random;
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    Temporary file{target + "." + std::to_string(random() % 1000000000u) + ".tmp"};
-    file.fd = ::open(file.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (file.fd >= 0) return file;
-    if (errno != EEXIST) return std::nullopt;
-  }
-  return std::nullopt;
-}
-
-void SyncFolderOf(const std::string& path) {
-  const auto folder = std::filesystem::path(path).parent_path();
-  Descriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
 }
 
 // A file that may not be written stays as it is, although its folder would let a rename replace
@@ -135,25 +96,23 @@ bool MayWrite(const std::string& target, const struct stat& info) {
   return (info.st_mode & 0222) != 0 && ::access(target.c_str(), W_OK) == 0;
 }
 
-// Replaces the file's content as one step: the old bytes or the new, never a mix. An existing
-// file keeps its permission bits; a new one gets the usual ones of the process.
+// Replaces the file's content as one step: the old bytes or the new, never a mix, and on the
+// disk when this returns. An existing file keeps its permission bits; a new one gets the usual
+// ones of the process.
 bool ReplaceFile(const std::string& path, std::string_view bytes) {
   const std::string target = WriteTarget(path);
   struct stat old {};
   const bool existed = ::stat(target.c_str(), &old) == 0;
   if (existed && !MayWrite(target, old)) return false;
-  const auto temporary = CreateTemporary(target, existed ? (old.st_mode & 07777) : 0666);
-  if (!temporary) return false;
-  const int fd = temporary->fd;
-  Descriptor file(fd);
-  const bool written = WriteAll(fd, bytes) &&
-                       (!existed || ::fchmod(fd, old.st_mode & 07777) == 0) && ::fsync(fd) == 0 &&
-                       file.Close() && ::rename(temporary->name.c_str(), target.c_str()) == 0;
-  if (!written) {
-    ::unlink(temporary->name.c_str());
+  try {
+    if (existed) {
+      sys::WriteFileDurably(target, bytes, old.st_mode & 07777);
+    } else {
+      sys::WriteFileDurably(target, bytes);
+    }
+  } catch (const sys::DurableFileError&) {
     return false;
   }
-  SyncFolderOf(target);
   return true;
 }
 

@@ -48,7 +48,6 @@ void FrmMain::Comm_OnComm(int16_t commEvent) {
     }
     const std::string wire = port_->Input();
     if (wire.empty()) return;  // an earlier event already took these bytes
-    state_.bAnswered = true;
     log_.Received(wire);
     AddEvent(bridge_, DecodeReply(wire));
   });
@@ -81,7 +80,7 @@ void FrmMain::ReplyTimedOut() {
         "или адаптерот нема линија CTS, ставете Handshaking=0.";
   }
   AddEvent(bridge_, detail);
-  Finish(bridge_, state_.bAnswered ? RunEvent::kReplyTimeout : RunEvent::kNoAnswer, detail);
+  Finish(bridge_, RunEvent::kReplyTimeout, detail);
 }
 
 void FrmMain::Guard(const std::function<void()>& handler) {

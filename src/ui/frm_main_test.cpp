@@ -348,30 +348,63 @@ TEST_F(Job, ACloseRequestMadeDuringStartUpEndsBeforeTheFirstByte) {
   EXPECT_EQ(Load(), ExitStatus::kClosedBeforeSend);
   EXPECT_TRUE(port_->written.empty());
 
-  // Once sending has begun the same request cuts the job off, before the next command.
+  // With the enquiry alone out it is taken before the opening frame: still nothing sent.
   frm_.reset();
   window_.closeRequested = false;
   Load();
   window_.closeRequested = true;
-  EXPECT_EQ(Reply(kACK), ExitStatus::kCutOff);
+  EXPECT_EQ(Reply(kACK), ExitStatus::kClosedBeforeSend);
   EXPECT_EQ(port_->written.size(), 1u);
+
+  // Once a frame has gone out the same request cuts the job off, before the next command.
+  frm_.reset();
+  window_.closeRequested = false;
+  Load();
+  Reply(kACK);
+  window_.closeRequested = true;
+  EXPECT_EQ(Reply(kACK), ExitStatus::kCutOff);
+  EXPECT_EQ(port_->written.size(), 2u);
   EXPECT_THAT(window_.boxes.back().text, HasSubstr("Проверете"));
 }
 
-// What the program needs for itself failing (memory, a thread) ends the run with a message: a
-// plain failure before sending, a cut-off after it.
-TEST_F(Job, AResourceFailureEndsWithOneBeforeSendingAndTenAfter) {
-  Hidden("Леб;1;A;30\r\n");
-  EXPECT_EQ(Do([](FrmMain& f) { f.ResourceFailure("Cannot allocate memory"); }),
-            ExitStatus::kOther);
-  EXPECT_THAT(window_.boxes.back().text, HasSubstr("Cannot allocate memory"));
-
-  frm_.reset();
-  Load();
-  EXPECT_EQ(Do([](FrmMain& f) { f.ResourceFailure("Cannot allocate memory"); }),
-            ExitStatus::kCutOff);
-  EXPECT_THAT(window_.boxes.back().text, HasSubstr("Проверете"));
-  EXPECT_TRUE(fs::exists(folder_ / kReceiptFileName));
+// The enquiry alone prints nothing: whatever ends the run while it is the only thing out (a close
+// request, the line failing, the program's own failure) ends it as nothing sent, and leaves no
+// journal. Once the register has answered it, the opening frame goes out, its journal written
+// first, and the same endings are cut-offs that keep the journal.
+TEST_F(Job, EndingsWithOnlyTheEnquiryOutAreNothingSentAndKeepNoJournal) {
+  struct Case {
+    const char* what;
+    std::function<void(FrmMain&)> ending;
+    ExitStatus beforeFrame;
+  } cases[] = {
+      {"a close request", [](FrmMain& f) { f.Form_QueryUnload(); }, ExitStatus::kClosedBeforeSend},
+      {"the line fails", [](FrmMain& f) { f.Comm_OnLineFailure("hang-up"); },
+       ExitStatus::kPortFailed},
+      {"the program's own failure", [](FrmMain& f) { f.ResourceFailure("Cannot allocate memory"); },
+       ExitStatus::kOther},
+  };
+  for (const Case& c : cases) {
+    for (const bool answered : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (answered ? ", the enquiry answered" : ""));
+      frm_.reset();
+      fs::remove(folder_ / "smetka.jrn");
+      window_.boxes.clear();
+      Hidden("Леб;1;A;30\r\n", "Journal=1\r\n");
+      EXPECT_EQ(Load(), std::nullopt);
+      EXPECT_EQ(Frm().phase(), RunPhase::kEnquiring);
+      EXPECT_FALSE(fs::exists(folder_ / "smetka.jrn"));
+      if (answered) {
+        EXPECT_EQ(Reply(kACK), std::nullopt);
+        EXPECT_TRUE(fs::exists(folder_ / "smetka.jrn"));
+        EXPECT_EQ(port_->written.size(), 2u);
+      }
+      EXPECT_EQ(Do(c.ending), answered ? ExitStatus::kCutOff : c.beforeFrame);
+      const std::string told = window_.boxes.empty() ? "" : window_.boxes.back().text;
+      EXPECT_EQ(told.find("Проверете") != std::string::npos, answered) << told;
+      EXPECT_EQ(fs::exists(folder_ / "smetka.jrn"), answered);
+      EXPECT_TRUE(fs::exists(folder_ / kReceiptFileName));
+    }
+  }
 }
 
 TEST_F(Job, AReceiptThatFailsToLoadSendsNothingAndStays) {
@@ -461,6 +494,7 @@ TEST_F(Job, ACloseRequestReportsWhetherSendingHadBegun) {
   frm_.reset();
   Load();
   Do([](FrmMain& f) { f.btnPrint_Click(); });
+  Reply(kACK);
   EXPECT_EQ(Do([](FrmMain& f) { f.Form_QueryUnload(); }), ExitStatus::kCutOff);
   EXPECT_FALSE(port_->open);
   EXPECT_TRUE(window_.unloaded);
