@@ -15,3 +15,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+
+# The print service's libraries, header-only here, from Debian's packages at the Linux build's
+# versions: scripts/setup-windows-deps puts them in this folder (ZELMO_WINDOWS_DEPS).
+if(DEFINED ENV{ZELMO_WINDOWS_DEPS})
+  set(ZELMO_WINDOWS_DEPS $ENV{ZELMO_WINDOWS_DEPS})
+else()
+  set(ZELMO_WINDOWS_DEPS $ENV{HOME}/.cache/zelmo-windows-deps)
+endif()
+if(NOT EXISTS ${ZELMO_WINDOWS_DEPS}/include/httplib.h)
+  message(FATAL_ERROR "No ${ZELMO_WINDOWS_DEPS}/include/httplib.h: run scripts/setup-windows-deps")
+endif()
+set(CMAKE_CXX_FLAGS_INIT "-isystem ${ZELMO_WINDOWS_DEPS}/include")

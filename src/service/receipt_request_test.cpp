@@ -103,16 +103,23 @@ TEST_F(ReceiptFileTest, TheLoaderReadsBackWhatWasChecked) {
   }
 }
 
+// Values of every width the fields take: long quantities at small prices and the other way round,
+// so that each item's amount, and the total, stay within the register's fields.
 TEST_F(ReceiptFileTest, ManyAwkwardValuesReadBackExactly) {
   std::mt19937 random(20261211);
-  std::uniform_real_distribution<double> quantity(0.001, 100);
-  std::uniform_real_distribution<double> price(0.01, 1000);
+  std::uniform_real_distribution<double> longQuantity(0.001, 9999.999);
+  std::uniform_real_distribution<double> smallPrice(0.01, 20);
+  std::uniform_real_distribution<double> smallQuantity(0.001, 2);
+  std::uniform_real_distribution<double> longPrice(0.01, 99999.99);
   std::string items;
   for (int i = 0; i < 300; ++i) {
+    const bool longQuantities = i % 2 == 0;
+    const double quantity = longQuantities ? longQuantity(random) : smallQuantity(random);
+    const double price = longQuantities ? smallPrice(random) : longPrice(random);
     char text[128];
     std::snprintf(text, sizeof text,
                   R"({"name":"a%d","quantity":%.17g,"taxGroup":"A","unitPrice":%.17g})", i,
-                  quantity(random), price(random));
+                  quantity, price);
     items += (i ? "," : "") + std::string(text);
   }
   ExpectLoaderReadsBack(Accepted(Body(items)), ";");
