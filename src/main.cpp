@@ -12,6 +12,7 @@
 #include "app/job_machine.h"
 #include "service/serve.h"
 #include "service/stop_signals.h"
+#include "service/windows_service.h"
 #include "sys/arguments.h"
 #include "sys/data_folder.h"
 #include "sys/paths.h"
@@ -75,6 +76,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") Quit(0, Usage(), stdout);
     if (arg == "--version") Quit(0, "zelmo " ZELMO_VERSION "\n", stdout);
+    if (arg == "--service") Quit(zelmo::service::ServiceCommandMain(args), "", stdout);
     if (arg == "--console") {
       options.console = true;
     } else if (arg == "--serve") {

@@ -1,7 +1,9 @@
 ; zelmo's Windows installer, made by scripts/package with makensis:
 ;   makensis -DVERSION=1.0.0 -DVERSION_NUMBERS=1.0.0.0 -DEXE=zelmo.exe -DGUIDE=integrating.md
 ;            -DLICENSE=LICENSE -DICON=zelmo.ico -DOUTFILE=zelmo-1.0.0-setup.exe zelmo.nsi
-; Silent: zelmo-VERSION-setup.exe /S [/D=C:\Folder] (/D last, unquoted); uninstall.exe /S.
+; Silent: zelmo-VERSION-setup.exe /S [/SERVICE] [/D=C:\Folder] (/D last, unquoted);
+; uninstall.exe /S. /SERVICE (or the page's "Print service") installs and starts the print
+; service; an update keeps a service that is installed.
 ;
 ; zelmo keeps its settings and receipts beside itself, and its manifest turns the VirtualStore
 ; redirection off, so it must live in a folder the operator's account can write. The default is
@@ -17,6 +19,7 @@ ManifestDPIAware true
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Zelmo"
 !define PUBLISHER "Zelmo"
+!define SERVICE_KEY "SYSTEM\CurrentControlSet\Services\zelmo"
 
 Name "Zelmo"
 Caption "Zelmo ${VERSION}"
@@ -44,22 +47,24 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Copyright (c) 2026 the Zelmo developer
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 !insertmacro MUI_PAGE_LICENSE "${LICENSE}"
+!insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
-Function .onInit
-  SetRegView 64
-  ; Neither /D= nor an earlier installation named a folder: the root of the system drive.
-  ${If} $INSTDIR == ""
-    StrCpy $0 $WINDIR 2
-    StrCpy $INSTDIR "$0\Zelmo"
-  ${EndIf}
-FunctionEnd
+Var serviceWas  ; 1: the print service was installed before this run
 
-Section "Zelmo"
+Section "Zelmo" SecProgram
+  SectionIn RO
+  ; A running service holds zelmo.exe: it is stopped (its job let end) and removed first, and
+  ; installed anew below when chosen.
+  ${If} $serviceWas == 1
+  ${AndIf} ${FileExists} "$INSTDIR\zelmo.exe"
+    nsExec::ExecToLog '"$INSTDIR\zelmo.exe" --service uninstall'
+    Pop $0
+  ${EndIf}
   SetOutPath "$INSTDIR"
   File "/oname=zelmo.exe" "${EXE}"
   File "/oname=integrating.md" "${GUIDE}"
@@ -86,13 +91,57 @@ Section "Zelmo"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
 SectionEnd
 
+; The print service for point-of-sale programs that send receipts over HTTP: started with
+; Windows, restarted when it fails, serving this folder on 127.0.0.1:8470.
+Section /o "Print service" SecService
+  nsExec::ExecToLog '"$INSTDIR\zelmo.exe" --service install'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "The print service could not be installed (status $0)."
+    SetErrorLevel 2
+    Return
+  ${EndIf}
+  nsExec::ExecToLog '"$SYSDIR\sc.exe" start zelmo'
+  Pop $0
+SectionEnd
+
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "zelmo.exe, the integrator's guide and a Start-menu entry."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecService} "A Windows service that prints receipts sent over HTTP by point-of-sale programs, started with Windows (127.0.0.1:8470)."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
+
+Function .onInit
+  SetRegView 64
+  ; The print service is chosen with /SERVICE, and kept by an update where it is installed.
+  StrCpy $serviceWas 0
+  ReadRegStr $0 HKLM "${SERVICE_KEY}" "ImagePath"
+  ${If} $0 != ""
+    StrCpy $serviceWas 1
+  ${EndIf}
+  ${GetParameters} $1
+  ClearErrors
+  ${GetOptions} $1 "/SERVICE" $2
+  ${IfNot} ${Errors}
+  ${OrIf} $serviceWas == 1
+    SectionSetFlags ${SecService} ${SF_SELECTED}
+  ${EndIf}
+  ; Neither /D= nor an earlier installation named a folder: the root of the system drive.
+  ${If} $INSTDIR == ""
+    StrCpy $0 $WINDIR 2
+    StrCpy $INSTDIR "$0\Zelmo"
+  ${EndIf}
+FunctionEnd
+
 Function un.onInit
   SetRegView 64
 FunctionEnd
 
-; Only what the installer put there goes: Zelmocfg.ini, receipts and logs stay, and so does the
-; folder while they are in it.
+; Only what the installer put there goes: Zelmocfg.ini, receipts, logs and the service's jobs
+; stay, and so does the folder while they are in it.
 Section "Uninstall"
+  ; The print service first: stopped once its running job ended, then removed.
+  nsExec::ExecToLog '"$INSTDIR\zelmo.exe" --service uninstall'
+  Pop $0
   Delete "$INSTDIR\zelmo.exe"
   Delete "$INSTDIR\integrating.md"
   Delete "$INSTDIR\LICENSE.txt"

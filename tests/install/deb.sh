@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # The Debian package as a shop gets it: installed with dpkg, a job printed by an unprivileged user
 # of the dialout group through the installed zelmo (its first run makes the user's data folder),
-# the guide's Python example run on it, a user outside dialout refused the port, then the package
-# purged and nothing of it left. Runs as root on a machine without a zelmo package of its own;
-# the users it makes are removed again.
+# the guide's Python example run on it, a user outside dialout refused the port; the print
+# service's systemd unit installed but not enabled, checked by systemd-analyze, and its command
+# run as its own user zelmo (as systemd would) to print a job sent over HTTP; then the package
+# purged and nothing of it left but that user. Runs as root on a machine without a zelmo package
+# of its own; the users it makes are removed again.
 #   deb.sh zelmo_VERSION_amd64.deb docs/integrating.md
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/guide_example.sh"
+source "$here/service_http.sh"
 deb=$(realpath "$1")
 guide=$(realpath "$2")
 
@@ -18,6 +21,8 @@ if dpkg-query -W -f='${Status}' zelmo 2>/dev/null | grep -q installed; then
 fi
 
 cashier=zelmo-cashier$$  # in dialout
+had_service_user=0
+getent passwd zelmo >/dev/null && had_service_user=1
 visitor=zelmo-visitor$$  # not in dialout
 scratch=$(mktemp -d /tmp/zelmo-deb.XXXXXX)
 chmod 755 "$scratch"
@@ -26,8 +31,10 @@ installed=0
 cleanup() {
   local status=$?
   local pid
-  for pid in "${registers[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${registers[@]}" ${service_pid:-}; do kill "$pid" 2>/dev/null || true; done
   ((installed)) && dpkg_locked --purge zelmo >/dev/null 2>&1
+  # The package keeps its system user, as Debian's do; the machine gets back what it had.
+  ((had_service_user)) || userdel zelmo >/dev/null 2>&1 || true
   userdel -r "$cashier" >/dev/null 2>&1 || true
   userdel -r "$visitor" >/dev/null 2>&1 || true
   rm -rf "$scratch"
@@ -169,6 +176,74 @@ wait_register "${registers[-1]}" 10
 grep -q "ВКУПНО 152.00" "$register_out" ||
   { fail "the register did not print the Python example's receipt:"; cat "$register_out"; }
 
+echo "== the print service's unit: installed, not enabled, nothing started"
+unit=$(grep -E '^(/usr)?/lib/systemd/system/zelmo\.service$' "$scratch/files" || true)
+[[ -n $unit && -f $unit ]] || fail "no systemd unit zelmo.service is installed"
+[[ $(systemctl --root=/ is-enabled zelmo.service 2>&1) == disabled ]] ||
+  fail "zelmo.service is '$(systemctl --root=/ is-enabled zelmo.service 2>&1)', not disabled"
+pgrep -u zelmo >/dev/null && fail "installing the package started a process as zelmo"
+id -nG zelmo 2>/dev/null | grep -qw dialout || fail "the system user zelmo is not in dialout"
+(($(id -u zelmo) < 1000)) || fail "zelmo is no system user (uid $(id -u zelmo))"
+[[ $(getent passwd zelmo | cut -d: -f7) == */nologin ]] || fail "zelmo may log in"
+[[ $(stat -c %U:%G:%a /var/lib/zelmo) == zelmo:zelmo:750 ]] ||
+  fail "/var/lib/zelmo is $(stat -c %U:%G:%a /var/lib/zelmo), not zelmo:zelmo:750"
+
+echo "== systemd-analyze verify and security"
+if ! systemd-analyze verify "$unit" >"$scratch/verify.out" 2>&1 || [[ -s $scratch/verify.out ]]; then
+  fail "systemd-analyze verify finds fault with $unit:"
+  cat "$scratch/verify.out"
+fi
+# Each protection dropped raises the exposure; the bar is 2.0 (the threshold is in tenths).
+systemd-analyze security --offline=true --threshold=20 "$unit" >"$scratch/security.out" 2>&1 ||
+  fail "systemd-analyze security: $(tail -n 1 "$scratch/security.out")"
+exposure=$(sed -n 's/^.*Overall exposure level for [^:]*: \([0-9.]*\).*$/\1/p' \
+  "$scratch/security.out")
+echo "exposure of zelmo.service: ${exposure:-none found}"
+[[ -n $exposure ]] || fail "systemd-analyze security gave no exposure figure"
+
+echo "== the unit's command, as its user zelmo: a job over HTTP on the virtual register"
+# Without systemd as the machine's init the unit cannot be started: its command line is run as
+# systemd would run it, as the user zelmo with its groups and no new privileges.
+read -r -a command < <(sed -n 's/^ExecStart=//p' "$unit")
+[[ ${command[*]} == "/usr/bin/zelmo --serve --dir /var/lib/zelmo" ]] ||
+  fail "the unit runs '${command[*]}'"
+start_register
+port=$(free_port)
+{
+  settings "$device"
+  printf '[Service]\r\nListen=127.0.0.1:%s\r\n' "$port"
+} >/var/lib/zelmo/Zelmocfg.ini
+chown zelmo:zelmo /var/lib/zelmo/Zelmocfg.ini
+(cd /var/lib/zelmo && exec setpriv --reuid=zelmo --regid=zelmo --init-groups --no-new-privs \
+  env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "${command[@]}") \
+  </dev/null >"$scratch/service.out" 2>&1 &
+service_pid=$!
+if ! wait_health "$port" "$service_pid"; then
+  fail "the service does not answer /v1/health:"
+  cat "$scratch/service.out"
+elif ! print_job "$port" deb-install-1 >"$scratch/job.json"; then
+  fail "$(cat "$scratch/job.json")"
+else
+  wait_register "${registers[-1]}" 10
+  grep -q "ВКУПНО 94.75" "$register_out" && grep -q "Млеко" "$register_out" ||
+    { fail "the register did not print the service's job:"; cat "$register_out"; }
+fi
+left=$(find /var/lib/zelmo ! -user zelmo)
+[[ -z $left ]] || fail "the service made files that are not zelmo's: $left"
+kill -TERM "$service_pid" 2>/dev/null || true
+status=0
+for ((waited = 0; waited < 150; waited++)); do
+  kill -0 "$service_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$service_pid" 2>/dev/null; then
+  fail "the service did not end within 15 s of SIGTERM"
+  kill -KILL "$service_pid" 2>/dev/null || true
+fi
+wait "$service_pid" || status=$?
+service_pid=
+((status == 0)) || { fail "the service ended with $status on SIGTERM"; cat "$scratch/service.out"; }
+
 echo "== dpkg --purge zelmo"
 dpkg_locked --purge zelmo >/dev/null
 installed=0
@@ -182,8 +257,11 @@ while IFS= read -r file; do
 done <"$scratch/files"
 left=$(find /usr/bin /usr/lib /usr/share /etc /var/lib/dpkg/info -name '*zelmo*' 2>/dev/null)
 [[ -z $left ]] || fail "left after the purge: $left"
+[[ ! -e /var/lib/zelmo ]] || fail "the purge left the service's /var/lib/zelmo"
+getent passwd zelmo >/dev/null || fail "the purge took the system user zelmo"
 # The user's own settings are the user's: no package touches a home folder.
 [[ -e $data/Zelmocfg.ini ]] || fail "the purge took the user's settings"
 
 ((failed == 0)) || exit 1
-echo "OK: zelmo $version installed, printed for a dialout user, refused an outsider, purged"
+echo "OK: zelmo $version installed, printed for a dialout user, refused an outsider; its" \
+  "service unit disabled, verified, exposure $exposure, printed a job over HTTP as zelmo; purged"

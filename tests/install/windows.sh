@@ -3,13 +3,16 @@
 # default folder, a hidden job printed through the installed zelmo.exe on COM1 (the virtual
 # register on a pseudo-terminal), the guide's batch file run under Wine's cmd on a second job,
 # the silent uninstaller (what it installed goes, the shop's settings, receipts and logs stay),
-# then the portable zip unpacked and its program run once, and an installation into a folder
-# of its own with /D= and its uninstallation.
+# then the portable zip unpacked and its program run once, an installation into a folder of its
+# own with /D= and its uninstallation, and last the print service: installed silently with
+# /SERVICE, queried, stopped and started with sc, a job printed through HTTP on COM1, stopped,
+# and removed by the uninstaller.
 #   windows.sh zelmo-VERSION-setup.exe zelmo-VERSION-win64.zip docs/integrating.md LINUX_BUILD
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../wine/common.sh"
 source "$here/guide_example.sh"
+source "$here/service_http.sh"
 setup=$(realpath "$1")
 zip=$(realpath "$2")
 guide=$(realpath "$3")
@@ -157,6 +160,68 @@ done
 # Nothing of the shop's was there: the folder goes too.
 [[ ! -e $drive/Shop/Till ]] || fail "C:\\Shop\\Till is left after uninstalling"
 
+echo "== $(basename "$setup") /S /SERVICE: the print service"
+# The register and its port first: mapping a port restarts Wine, which would end the service.
+start_register --timeout 120
+map_port COM1 "$REGISTER_DEVICE"
+restart_wine
+port=$(free_port)
+write_config "$folder" 0
+printf '[Service]\r\nListen=127.0.0.1:%s\r\n' "$port" >>"$folder/Zelmocfg.ini"
+run_windows "$setup" /S /SERVICE || fail "the installer with /SERVICE ended with $?"
+services='HKLM\System\CurrentControlSet\Services\zelmo'
+setting() {
+  "$WINE" reg query "$services" /v "$1" 2>/dev/null | tr -d '\r' |
+    sed -n "s/^ *$1 *REG_[A-Z]* *//p"
+}
+[[ $(setting Type) == 0x10 ]] || fail "the service is not a process of its own: '$(setting Type)'"
+[[ $(setting Start) == 0x2 ]] || fail "the service does not start with Windows: '$(setting Start)'"
+[[ $(setting ImagePath) == 'C:\Zelmo\zelmo.exe --service run --dir C:\Zelmo' ]] ||
+  fail "the service runs '$(setting ImagePath)'"
+[[ $(setting DisplayName) == "Zelmo print service" ]] || fail "the service has no display name"
+[[ -n $(setting Description) ]] || fail "the service has no description"
+# The state sc reports: RUNNING, STOPPED...; nothing when there is no such service.
+state() {
+  "$WINE" sc query zelmo 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *STATE *: *[0-9]* *\([A-Z_]*\).*$/\1/p'
+}
+# Waits up to $2 seconds for the state $1.
+wait_state() {
+  local tries
+  for ((tries = 0; tries < $2 * 2; tries++)); do
+    [[ $(state) == "$1" ]] && return 0
+    sleep 0.5
+  done
+  return 1
+}
+wait_state RUNNING 30 || fail "the installer did not start the service: '$(state)'"
+wait_health "$port" 0 || fail "the service started by the installer does not answer /v1/health"
+"$WINE" sc stop zelmo >/dev/null 2>&1
+wait_state STOPPED 30 || fail "sc stop did not stop the service: '$(state)'"
+http GET "http://127.0.0.1:$port/v1/health" >/dev/null 2>&1 && fail "the stopped service still answers"
+"$WINE" sc start zelmo >/dev/null 2>&1
+wait_state RUNNING 30 || fail "sc start did not start the service: '$(state)'"
+if ! wait_health "$port" 0; then
+  fail "the service started with sc does not answer /v1/health"
+  cat "$folder/zelmo-service.log" 2>/dev/null
+elif ! print_job "$port" wine-service-1 >"$SCRATCH/job.json"; then
+  fail "$(cat "$SCRATCH/job.json")"
+else
+  wait_for "${REGISTER_PIDS[-1]}" 10 || true
+  grep -q "ВКУПНО 94.75" "$SCRATCH/register-$((${#REGISTER_PIDS[@]} - 1)).out" ||
+    fail "the register did not print the service's job"
+fi
+"$WINE" sc stop zelmo >/dev/null 2>&1
+wait_state STOPPED 30 || fail "sc stop did not stop the service after its job: '$(state)'"
+run_windows 'C:\Zelmo\uninstall.exe' /S || fail "the uninstaller ended with $?"
+for ((waited = 0; waited < 120; waited++)); do
+  [[ -e $folder/zelmo.exe ]] || break
+  sleep 0.5
+done
+"$WINE" sc query zelmo >/dev/null 2>&1 && fail "the uninstaller left the service"
+[[ ! -e $folder/zelmo.exe ]] || fail "the uninstaller left zelmo.exe beside the service's jobs"
+
 ((failed == 0)) || exit 1
 echo "OK: installed, printed twice (directly and through the guide's batch file), uninstalled," \
-  "the shop's files kept; the zip's zelmo.exe is $version; /D= chose another folder"
+  "the shop's files kept; the zip's zelmo.exe is $version; /D= chose another folder; the" \
+  "print service installed with /SERVICE, stopped and started with sc, printed over HTTP, removed"
