@@ -134,6 +134,34 @@ TEST_F(PrintServiceTest, AfterARestartJobsAreFoundEndedOrQueuedAgain) {
   EXPECT_EQ(service_->List("till", 0, 1).front().id, printed.job.id);  // newest first
 }
 
+TEST_F(PrintServiceTest, AJobPastKeepIsForgottenWithItsKey) {
+  JobStore store(folder_ / "jobs");
+  Job old;
+  old.id = "1000000000-0000000a";
+  old.registerName = "till";
+  old.idempotencyKey = "old";
+  old.canonical = "O";
+  old.stage = JobStage::kEnded;
+  old.outcome = PrintOutcome::kPrinted;
+  old.exitStatus = 0;
+  old.created = 1000000000;
+  old.ended = 1000000001;
+  store.Save(old);
+  Job recent = old;
+  recent.id = "1000000000-0000000b";
+  recent.idempotencyKey = "recent";
+  recent.ended = recent.created = std::chrono::duration_cast<std::chrono::seconds>(
+                                      std::chrono::system_clock::now().time_since_epoch())
+                                      .count() -
+                                  29 * 86400;
+  store.Save(recent);
+  Start();
+  EXPECT_FALSE(service_->Find(old.id));
+  EXPECT_FALSE(std::filesystem::exists(store.FolderOf(old.id)));
+  EXPECT_TRUE(service_->Find(recent.id));
+  EXPECT_EQ(service_->Submit("till", "recent", Receipt("O")).kind, SubmitResult::kExisting);
+}
+
 TEST(RunEnd, FromTheRunsLog) {
   const std::string log =
       "2026-12-10T23:20:40.100 start zelmo 1.0, folder /x\n"
