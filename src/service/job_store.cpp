@@ -75,7 +75,10 @@ std::string JobStore::NewId() const {
 
 void JobStore::Save(const Job& job) const {
   const std::filesystem::path folder = FolderOf(job.id);
-  std::filesystem::create_directories(folder);
+  // The job's folder is flushed into jobs/ too: a record in a folder that a power cut takes
+  // away would be a job lost.
+  sys::CreateFolderDurably(root_);
+  sys::CreateFolderDurably(folder);
   sys::WriteFileDurably(folder / kRecordName, JobRecord(job));
 }
 

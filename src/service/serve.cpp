@@ -10,6 +10,7 @@
 #include "service/job_run.h"
 #include "service/print_service.h"
 #include "service/service_settings.h"
+#include "sys/durable_file.h"
 #include "sys/executable.h"
 #include "sys/paths.h"
 
@@ -76,7 +77,7 @@ int Serve(const std::string& folder, StopRequest& stop) {
     return 6;
   }
   try {
-    std::filesystem::create_directories(root / "jobs");
+    sys::CreateFolderDurably(root / "jobs");
     return ServeWith(root, settings, stop);
   } catch (const std::exception& e) {
     std::cerr << "zelmo: the service cannot go on: " << e.what() << std::endl;

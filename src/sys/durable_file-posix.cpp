@@ -185,4 +185,13 @@ bool RemoveFileDurably(const fs::path& path) {
   return true;
 }
 
+bool CreateFolderDurably(const fs::path& path) {
+  if (::mkdir(path.c_str(), 0777) != 0) {
+    if (errno == EEXIST) return false;
+    Fail("mkdir", errno);
+  }
+  SyncFolder(path);
+  return true;
+}
+
 }  // namespace zelmo::sys

@@ -143,4 +143,13 @@ bool RemoveFileDurably(const fs::path& path) {
   Fail("DeleteFile", error);
 }
 
+// Windows offers no flush of a folder to a program without administrator rights; the record
+// written into it goes through with MOVEFILE_WRITE_THROUGH.
+bool CreateFolderDurably(const fs::path& path) {
+  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+  const DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS) return false;
+  Fail("CreateDirectory", error);
+}
+
 }  // namespace zelmo::sys

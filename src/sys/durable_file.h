@@ -41,6 +41,10 @@ bool CreateFileDurably(const std::filesystem::path& path, std::string_view bytes
 // there was no such file.
 bool RemoveFileDurably(const std::filesystem::path& path);
 
+// Makes the folder `path` (its parent must be there) and flushes the parent, so the new folder
+// survives a power cut with what is then written into it. Returns false when it was there.
+bool CreateFolderDurably(const std::filesystem::path& path);
+
 // The whole of a file, or nothing when there is no such file. Anything else that keeps it from
 // being read (no permission, an I/O error, a folder or a device in its place) throws: a file
 // that guards something must not read as missing because it could not be read.

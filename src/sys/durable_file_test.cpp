@@ -81,6 +81,16 @@ TEST_F(DurableFile, RemoveTellsWhetherThereWasAFile) {
   EXPECT_FALSE(RemoveFileDurably(file));
 }
 
+TEST_F(DurableFile, CreateFolderTellsWhetherItMadeIt) {
+  const fs::path folder = At("jobs");
+  EXPECT_TRUE(CreateFolderDurably(folder));
+  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_FALSE(CreateFolderDurably(folder));
+  Put(folder / "job.json", "{}");
+  EXPECT_FALSE(CreateFolderDurably(folder));
+  EXPECT_EQ(Read(folder / "job.json"), "{}");
+}
+
 // A failing step throws with the step and the system's reason, and leaves no temporary.
 TEST_F(DurableFile, FailuresNameTheStepAndLeaveNoTemporary) {
   fs::create_directory(At("a folder"));
@@ -96,6 +106,8 @@ TEST_F(DurableFile, FailuresNameTheStepAndLeaveNoTemporary) {
        [&] { WriteFileDurably(At("a folder") / "inside", "x"); }},
       {"create into a folder that is not there",
        [&] { CreateFileDurably(At("missing") / "Zelmocfg.ini", "x"); }},
+      {"make a folder in one that is not there",
+       [&] { CreateFolderDurably(At("missing") / "jobs"); }},
       {"remove a folder that is not empty", [&] { RemoveFileDurably(At("a folder")); }},
   };
   for (const auto& c : cases) {
