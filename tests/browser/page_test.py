@@ -221,7 +221,7 @@ class BrowserTest(unittest.TestCase):
         return self.browser.execute_script("""
             const rows = [...document.querySelectorAll('#job-rows tr')];
             const row = rows.find((r) => r.dataset.focus === arguments[0]);
-            return row && { text: row.innerText, classes: row.className, newest: rows[0] === row,
+            return row && { text: row.innerText.replace(/\\u00a0/g, ' '), classes: row.className, newest: rows[0] === row,
                             buttons: [...row.querySelectorAll('button')].map((b) => b.innerText) };
             """, job_id)
 
