@@ -28,7 +28,7 @@ class ChildProcess {
   virtual void RequestEnd() = 0;
 };
 
-// Starts `program` with `arguments` (without the program itself) in `folder`, standard input
+// Starts `program` with `arguments` (UTF-8, without the program itself) in `folder`, standard input
 // closed, standard output and error to `output` (appended; empty: discarded). Where the system
 // allows it the child is asked to end when the service itself dies, so that no run outlives it
 // unseen. Throws ChildProcessError.

@@ -96,8 +96,9 @@ void ProcessJobRunner::Prepare(const Job& job, const std::filesystem::path& regi
 }
 
 RunEnd ProcessJobRunner::Run(const Job& job, const std::filesystem::path& folder) {
-  std::unique_ptr<ChildProcess> child = StartChildProcess(
-      program_, {"--console", "--dir", folder.string()}, folder, folder / OutputName(job.attempts));
+  std::unique_ptr<ChildProcess> child =
+      StartChildProcess(program_, {"--console", "--dir", PathToUtf8(folder)}, folder,
+                        folder / OutputName(job.attempts));
   std::optional<int> status;
   while (!(status = child->WaitFor(std::chrono::hours(1)))) {
   }
