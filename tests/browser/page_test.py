@@ -10,6 +10,7 @@ import http.client
 import http.server
 import json
 import os
+import shutil
 import socket
 import subprocess
 import sys
@@ -185,6 +186,7 @@ class BrowserTest(unittest.TestCase):
         cls.log.close()
         cls.allowed.close()
         cls.other.close()
+        shutil.rmtree(cls.folder, ignore_errors=True)
 
 
     @classmethod
@@ -301,6 +303,7 @@ class BrowserTest(unittest.TestCase):
             finally:
                 zelmo.terminate()
                 zelmo.wait(timeout=20)
+                shutil.rmtree(folder, ignore_errors=True)
 
     def check_token_page(self, browser, url):
         browser.get(url)  # the page itself comes without the token
