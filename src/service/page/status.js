@@ -115,7 +115,7 @@
 
   function itemList(job) {
     return el('ul', { class: 'items' }, ...(job.items || []).map((item) =>
-      el('li', {}, `${item.name} × ${quantity(item.quantity)}`)));
+      el('li', {}, `${item.name}\u00a0×\u00a0${quantity(item.quantity)}`)));
   }
 
   function resolveButtons(job) {
@@ -137,7 +137,7 @@
     return el('tr', { class: unknown ? 'job unknown' : 'job', tabindex: '-1', dataset: { focus: job.id } },
       el('td', { 'data-label': 'Време' }, el('span', {}, clock(job.created, true))),
       manyRegisters ? el('td', { 'data-label': 'Каса' }, el('span', {}, job.register)) : null,
-      el('td', { 'data-label': 'Артикли' }, itemList(job)),
+      el('td', { 'data-label': 'Артикли', class: 'items-cell' }, itemList(job)),
       el('td', { 'data-label': 'Вкупно', class: 'number' }, el('span', {}, amount(job.total))),
       el('td', { 'data-label': 'Исход' },
         el('span', { class: `badge ${outcomeClass(job)}` }, outcomeText(job)),
