@@ -30,20 +30,6 @@ JobStage StageOf(const std::string& name) {
   throw JobRecordError("state \"" + name + "\" is no job state");
 }
 
-json OutcomeValue(PrintOutcome outcome) {
-  switch (outcome) {
-    case PrintOutcome::kPrinted:
-      return "printed";
-    case PrintOutcome::kNotPrinted:
-      return "not-printed";
-    case PrintOutcome::kUnknown:
-      return "unknown";
-    case PrintOutcome::kNone:
-      break;
-  }
-  return nullptr;
-}
-
 PrintOutcome OutcomeOf(const json& value) {
   if (value.is_null()) return PrintOutcome::kNone;
   const std::string name = value.get<std::string>();
@@ -65,7 +51,8 @@ json ApiObject(const Job& job) {
             {"register", job.registerName},
             {"idempotencyKey", job.idempotencyKey},
             {"state", StageName(job.stage)},
-            {"outcome", OutcomeValue(job.outcome)},
+            {"outcome",
+             job.outcome == PrintOutcome::kNone ? json(nullptr) : json(OutcomeName(job.outcome))},
             {"exitStatus", job.exitStatus ? json(*job.exitStatus) : json(nullptr)},
             {"message", job.message},
             {"attempts", job.attempts},
@@ -85,6 +72,20 @@ std::int64_t TimeOf(const json& value) {
 }
 
 }  // namespace
+
+const char* OutcomeName(PrintOutcome outcome) {
+  switch (outcome) {
+    case PrintOutcome::kPrinted:
+      return "printed";
+    case PrintOutcome::kNotPrinted:
+      return "not-printed";
+    case PrintOutcome::kUnknown:
+      return "unknown";
+    case PrintOutcome::kNone:
+      break;
+  }
+  return "";
+}
 
 PrintOutcome OutcomeOfExitStatus(int status) {
   for (const StatusRow& row : ExitStatusTable()) {

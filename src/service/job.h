@@ -45,6 +45,9 @@ class JobRecordError : public std::runtime_error {
 // know (a run killed by a signal) is unknown.
 PrintOutcome OutcomeOfExitStatus(int status);
 
+// The API's name of an outcome ("printed", "not-printed", "unknown"); empty for none yet.
+const char* OutcomeName(PrintOutcome outcome);
+
 // The job as the API shows it (UTF-8 JSON object text).
 std::string JobJson(const Job& job);
 // The job's record on disk, and back. Throws JobRecordError for a record that is not one.

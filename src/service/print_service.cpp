@@ -27,20 +27,6 @@ bool Older(const Job& a, const Job& b) {
   return a.created != b.created ? a.created < b.created : a.id < b.id;
 }
 
-const char* OutcomeName(PrintOutcome outcome) {
-  switch (outcome) {
-    case PrintOutcome::kPrinted:
-      return "printed";
-    case PrintOutcome::kNotPrinted:
-      return "not-printed";
-    case PrintOutcome::kUnknown:
-      return "unknown";
-    case PrintOutcome::kNone:
-      break;
-  }
-  return "";
-}
-
 }  // namespace
 
 PrintService::PrintService(std::vector<RegisterSettings> registers,
