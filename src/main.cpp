@@ -24,6 +24,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: zelmo [--dir FOLDER] [--console]\n"
     "       zelmo --serve [--dir FOLDER]\n"
+    "       zelmo --service install|uninstall|run [--dir FOLDER]   (Windows)\n"
     "Prints the receipt smetka.txt on the fiscal register, as set in Zelmocfg.ini.\n"
     "\n"
     "  --dir FOLDER  take settings and receipts from FOLDER; without it, from the program's\n"
@@ -34,6 +35,8 @@ constexpr const char* kUsage =
     "                printed as a hidden run of its own, until SIGTERM or Ctrl+C\n"
     "                ([Service] and [Registers] in Zelmocfg.ini; ends with 0 when stopped,\n"
     "                6 for a bad setting, 1 when it cannot listen)\n"
+    "  --service     Windows: install the print service with the service manager\n"
+    "                (automatic start, restarted on failure), uninstall it, or run as it\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
     "\n"
