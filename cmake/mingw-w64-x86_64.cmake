@@ -26,4 +26,5 @@ endif()
 if(NOT EXISTS ${ZELMO_WINDOWS_DEPS}/include/httplib.h)
   message(FATAL_ERROR "No ${ZELMO_WINDOWS_DEPS}/include/httplib.h: run scripts/setup-windows-deps")
 endif()
-set(CMAKE_CXX_FLAGS_INIT "-isystem ${ZELMO_WINDOWS_DEPS}/include")
+# Standard include folders are read at every configure, unlike the flags' first-time value.
+set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES ${ZELMO_WINDOWS_DEPS}/include)
