@@ -89,7 +89,10 @@ TEST_F(SettingsFile, RegistersTokenAndKeep) {
   Write(folder_ / "Zelmocfg.ini",
         "[Service]\r\nListen=0.0.0.0:8470\r\nToken=abc\r\nKeep=7\r\n"
         "[Registers]\r\nfront=front\r\nback=/nonexistent-zelmo-folder\r\n");
-  EXPECT_NE(Refusal().find("back=\"/nonexistent-zelmo-folder\""), std::string::npos) << Refusal();
+  // The folder is named as it was resolved: on Windows a drive stands before it.
+  EXPECT_NE(Refusal().find("Registers: back=\""), std::string::npos) << Refusal();
+  EXPECT_NE(Refusal().find("nonexistent-zelmo-folder\": no such folder"), std::string::npos)
+      << Refusal();
   Write(
       folder_ / "Zelmocfg.ini",
       "[Service]\r\nListen=0.0.0.0:8470\r\nToken=abc\r\nKeep=7\r\n[Registers]\r\nfront=front\r\n");
