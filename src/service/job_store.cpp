@@ -59,15 +59,16 @@ std::string MessageFromOutput(const std::string& output) {
 
 }  // namespace
 
-std::string JobStore::NewId() const {
+std::string JobStore::NewId() {
   static thread_local std::mt19937_64 random{std::random_device{}()};
   for (;;) {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     char id[40];
     std::snprintf(
-        id, sizeof id, "%010lld-%08llx",
+        id, sizeof id, "%010lld-%04x%04llx",
         static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(now).count()),
-        static_cast<unsigned long long>(random() & 0xffffffffULL));
+        static_cast<unsigned>(made_++ & 0xffffU),
+        static_cast<unsigned long long>(random() & 0xffffULL));
     std::error_code ec;
     if (!std::filesystem::exists(root_ / id, ec)) return id;
   }

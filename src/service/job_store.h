@@ -4,6 +4,7 @@
 // only: nothing of a request becomes a path.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,8 +17,9 @@ class JobStore {
  public:
   explicit JobStore(std::filesystem::path jobsFolder) : root_(std::move(jobsFolder)) {}
 
-  // A new id, never one in use: the time of day, then random hexadecimal digits.
-  std::string NewId() const;
+  // A new id, never one in use: the time, then a count of the ids made, then random hexadecimal
+  // digits. Ids of one second sort in the order they were made, so "newest first" holds.
+  std::string NewId();
   std::filesystem::path FolderOf(const std::string& id) const { return root_ / id; }
 
   // Writes the job's record durably (its folder made first). Throws on failure.
@@ -32,6 +34,7 @@ class JobStore {
 
  private:
   std::filesystem::path root_;
+  std::uint32_t made_ = 0;
 };
 
 // How a job's run ended, as its own log says it; nothing while the log does not hold the end.

@@ -98,6 +98,18 @@ TEST_F(PrintServiceTest, OneKeyIsOneJobWhateverItsOutcome) {
   EXPECT_EQ(runner.ran.size(), 3u);
 }
 
+// Many jobs of one second: the list still has them newest first, as they came in.
+TEST_F(PrintServiceTest, JobsOfOneSecondListNewestFirst) {
+  Start();
+  std::vector<std::string> submitted;
+  for (int i = 0; i < 20; ++i)
+    submitted.push_back(
+        service_->Submit("till", "k" + std::to_string(i), Receipt(std::to_string(i))).job.id);
+  std::vector<std::string> listed;
+  for (const Job& job : service_->List("till", 0, 200)) listed.insert(listed.begin(), job.id);
+  EXPECT_EQ(listed, submitted);
+}
+
 TEST_F(PrintServiceTest, AfterARestartJobsAreFoundEndedOrQueuedAgain) {
   Start({0});
   const SubmitResult printed = service_->Submit("till", "p", Receipt("P"));
