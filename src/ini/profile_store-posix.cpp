@@ -17,10 +17,13 @@
 #include "ini/profile_engine.h"
 #include "ini/profile_file.h"
 #include "ini/profile_store.h"
+#include "sys/descriptor-posix.h"
 #include "sys/durable_file.h"
 
 namespace zelmo {
 namespace {
+
+using sys::Descriptor;
 
 // Nothing stays open between FindFirst and CloseFind here: the search is done at once, so the
 // handle only tells that something matched.
@@ -29,20 +32,6 @@ constexpr FindHandle kMatchFound = 1;
 [[noreturn]] void ThrowErrno(int error, const std::string& path) {
   throw std::system_error(error, std::generic_category(), path);
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // A settings file is a plain file. A folder, a pipe or a device (/dev/zero never ends) is not
 // one, and must not be read as one.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "sys/descriptor-posix.h"
 #include "sys/durable_file.h"
 
 namespace zelmo::sys {
@@ -20,26 +21,6 @@ namespace fs = std::filesystem;
 [[noreturn]] void Fail(const char* step, int error) {
   throw DurableFileError(step, std::strerror(error));
 }
-
-// Closes the descriptor on every way out; Close() reports a failing close.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 // The temporary is removed on every failure, so nothing is left beside the final name.
 class Temporary {
